@@ -1,0 +1,72 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "base/IReferenceCounted.h"
+
+/// The attribute storage of a surfel collection: one contiguous array per attribute number,
+/// each with a fixed element size. Views stay valid until the count changes or an attribute is
+/// added.
+class CyAttributeContainer {
+ public:
+  struct View {
+    void* pData = nullptr;
+    unsigned int nStride = 0;
+    unsigned int nElementSize = 0;
+  };
+
+  /// Adds an attribute of the given element size, holding GetCount() zeroed elements. Adding
+  /// an attribute that is there already keeps it (and fails if the sizes differ).
+  void Add(unsigned int id, unsigned int nElementSize);
+  [[nodiscard]] bool Has(unsigned int id) const noexcept { return Find(id) != nullptr; }
+  /// The attribute's view; pData is null when the attribute is absent.
+  [[nodiscard]] View Get(unsigned int id) const noexcept;
+  [[nodiscard]] std::vector<unsigned int> GetIds() const;
+
+  [[nodiscard]] unsigned int GetCount() const noexcept { return m_nCount; }
+  /// Resizes every attribute to n elements. With bKeep the first min(n, old) elements keep
+  /// their bytes; new elements are zero. Throws std::bad_alloc, leaving the container as it was.
+  void SetCount(unsigned int n, bool bKeep);
+
+ private:
+  struct Attribute {
+    unsigned int id = 0;
+    unsigned int nElementSize = 0;
+    std::vector<unsigned char> bytes;
+  };
+  const Attribute* Find(unsigned int id) const noexcept;
+
+  std::vector<Attribute> m_vecAttributes;
+  unsigned int m_nCount = 0;
+};
+
+/// A reference-counted surfel storage as the general library sees it: an attribute container.
+class CySurfelCollectionBase : public IReferenceCounted {
+ public:
+  ~CySurfelCollectionBase() override = default;
+  [[nodiscard]] virtual CyAttributeContainer& GetAttributeContainer() = 0;
+  [[nodiscard]] virtual const CyAttributeContainer& GetAttributeContainer() const = 0;
+};
+
+/// The storage a KaCSurfelContainer keeps its surfels in; shared with whoever asks for it
+/// through GetCySurfelCollection.
+class CySurfelCollectionStatic : public CySurfelCollectionBase {
+ public:
+  CySurfelCollectionStatic() = default;
+  CySurfelCollectionStatic(const CySurfelCollectionStatic& other)
+      : CySurfelCollectionBase(other), m_attributes(other.m_attributes) {}
+  CySurfelCollectionStatic& operator=(const CySurfelCollectionStatic&) = delete;
+
+  [[nodiscard]] CyAttributeContainer& GetAttributeContainer() override { return m_attributes; }
+  [[nodiscard]] const CyAttributeContainer& GetAttributeContainer() const override {
+    return m_attributes;
+  }
+  [[nodiscard]] const CbReferenceCounter<unsigned int>& getReferenceCounter() const override {
+    return m_referenceCounter;
+  }
+
+ private:
+  CbReferenceCounter<unsigned int> m_referenceCounter;
+  CyAttributeContainer m_attributes;
+};

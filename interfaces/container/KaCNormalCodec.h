@@ -1,0 +1,28 @@
+#pragma once
+
+#include "base/CbVector3f.h"
+
+/// The 16-bit quantized normal code of a surfel. Bits 15, 14, 13 negate x, y, z; of the low 13
+/// bits i, a = i / 128 and b = i mod 128, folded to (127 - a, 127 - b) when a + b > 127; the
+/// normal is (a + 0.5, b + 0.5, 126.5 - a - b) normalised. Low bits 8128 mean "no normal" and
+/// decode to the zero vector in every octant.
+class KaCNormalCodec {
+ public:
+  static constexpr unsigned short c_nUnsetCode = 8128;
+
+  /// The unit vectors of all 65536 codes, built once on first use (safe under concurrent first
+  /// use) and shared by the whole process.
+  [[nodiscard]] static const CbVector3f* GetTable() noexcept;
+  [[nodiscard]] static CbVector3f Decode(unsigned short code) noexcept { return GetTable()[code]; }
+  /// The code whose direction is nearest to v (largest cosine). v need not be unit length; the
+  /// zero vector and vectors with a NaN component give the unset code. The round trip
+  /// Decode(Encode(v)) stays within 0.6 degrees of v.
+  [[nodiscard]] static unsigned short Encode(const CbVector3f& v) noexcept;
+  /// The code of the reversed normal.
+  [[nodiscard]] static constexpr unsigned short Flip(unsigned short code) noexcept {
+    return static_cast<unsigned short>(code ^ 0xE000u);
+  }
+  [[nodiscard]] static constexpr bool IsUnset(unsigned short code) noexcept {
+    return (code & 0x1FFFu) == c_nUnsetCode;
+  }
+};

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <memory>
+
+#include "base/CbVector3f.h"
+
+/// A kd-tree over a fixed set of 3D points for nearest-neighbour queries (Euclidean). The tree
+/// keeps its own copy of the points, so it does not depend on the storage it was built from.
+/// Immutable after construction: any number of threads may query it at once.
+class CyKdTree {
+ public:
+  /// Builds the tree over nCount points read at pPoints with a byte stride of nStride.
+  CyKdTree(const CbVector3f* pPoints, unsigned int nStride, unsigned int nCount);
+  ~CyKdTree();
+  CyKdTree(const CyKdTree&) = delete;
+  CyKdTree& operator=(const CyKdTree&) = delete;
+
+  [[nodiscard]] unsigned int GetNrPoints() const noexcept;
+  [[nodiscard]] const CbVector3f& GetPoint(unsigned int i) const noexcept;
+  /// The nearest point to q: false when the tree is empty. Of equally near points any one may
+  /// be reported.
+  bool FindNearest(const CbVector3f& q, unsigned int& nIndex, float& fDistance2) const;
+  /// Up to k nearest points, nearest first; gives how many were found.
+  unsigned int FindKNearest(const CbVector3f& q, unsigned int k, unsigned int* pIndices,
+                            float* pDistances2) const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> m_pImpl;
+};

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <vector>
+
+#include "base/CbVector3f.h"
+#include "geometry/CyKdTree.h"
+
+/// Query object over a CyKdTree: holds the result of the last query. Keeps the tree's address;
+/// the tree must outlive it. One query object per thread.
+class CyKdTreeInterface {
+ public:
+  /// bExcludeSelf: when true, a point at distance 0 is not reported (queries of a tree's own
+  /// points). The library builds it with false.
+  CyKdTreeInterface(const CyKdTree& tree, bool bExcludeSelf);
+
+  /// Finds up to nCount nearest neighbours of point, nearest first; gives how many.
+  unsigned int QueryNeighbors(const CbVector3f& point, unsigned int nCount);
+  [[nodiscard]] unsigned int GetNrNeighborsFound() const noexcept { return m_nFound; }
+  /// The point index of the n-th neighbour found (n < GetNrNeighborsFound()).
+  [[nodiscard]] unsigned int GetNeighborPositionIndex(unsigned int n) const noexcept {
+    return m_vecIndices[n];
+  }
+  /// The squared distance of the n-th neighbour found.
+  [[nodiscard]] float GetNeighborDistance2(unsigned int n) const noexcept {
+    return m_vecDistances2[n];
+  }
+
+ private:
+  const CyKdTree* m_pTree;
+  bool m_bExcludeSelf;
+  unsigned int m_nFound = 0;
+  std::vector<unsigned int> m_vecIndices;
+  std::vector<float> m_vecDistances2;
+};

@@ -1,0 +1,89 @@
+#include "container/KaCNormalCodec.h"
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+CbVector3f DecodeDirect(unsigned int code) {
+  const unsigned int i = code & 0x1FFFu;
+  if (i == KaCNormalCodec::c_nUnsetCode) return {};
+  int a = static_cast<int>(i / 128);
+  int b = static_cast<int>(i % 128);
+  if (a + b > 127) {
+    a = 127 - a;
+    b = 127 - b;
+  }
+  float x = static_cast<float>(a) + 0.5f;
+  float y = static_cast<float>(b) + 0.5f;
+  float z = 126.5f - static_cast<float>(a) - static_cast<float>(b);
+  const float len = std::sqrt(x * x + y * y + z * z);
+  x /= len;
+  y /= len;
+  z /= len;
+  if (code & 0x8000u) x = -x;
+  if (code & 0x4000u) y = -y;
+  if (code & 0x2000u) z = -z;
+  return {x, y, z};
+}
+
+// The low 13 bits that give the folded lattice point (a, b), or -1 where none does.
+int LowBitsFor(int a, int b) {
+  if (a < 0 || b < 0) return -1;
+  if (a <= 63) {
+    if (a + b > 127) return -1;
+    const int i = a * 128 + b;
+    return i == KaCNormalCodec::c_nUnsetCode ? -1 : i;
+  }
+  // Reached through the fold: stored (127 - a, 127 - b) with a stored sum above 127.
+  if (a > 127 || a + b > 126) return -1;
+  return (127 - a) * 128 + (127 - b);
+}
+
+}  // namespace
+
+const CbVector3f* KaCNormalCodec::GetTable() noexcept {
+  // A function-local static is built once, and concurrent first callers wait for it.
+  static const std::vector<CbVector3f> s_table = [] {
+    std::vector<CbVector3f> t(65536);
+    for (unsigned int code = 0; code < 65536; ++code) t[code] = DecodeDirect(code);
+    return t;
+  }();
+  return s_table.data();
+}
+
+unsigned short KaCNormalCodec::Encode(const CbVector3f& v) noexcept {
+  const float ax = std::fabs(v.x);
+  const float ay = std::fabs(v.y);
+  const float az = std::fabs(v.z);
+  const float sum = ax + ay + az;
+  if (!(sum > 0.0f) || !std::isfinite(sum)) return c_nUnsetCode;
+  unsigned int signBits = 0;
+  if (v.x < 0.0f) signBits |= 0x8000u;
+  if (v.y < 0.0f) signBits |= 0x4000u;
+  if (v.z < 0.0f) signBits |= 0x2000u;
+
+  // The lattice points (a + 0.5, b + 0.5, 126.5 - a - b) lie on the plane x + y + z = 127.5:
+  // project the direction onto it and search the neighbouring lattice points for the best
+  // cosine.
+  const float scale = 127.5f / sum;
+  const int a0 = static_cast<int>(std::floor(ax * scale - 0.5f));
+  const int b0 = static_cast<int>(std::floor(ay * scale - 0.5f));
+  const CbVector3f* table = GetTable();
+  const CbVector3f dir(ax, ay, az);
+  float best = -2.0f;
+  unsigned int bestCode = c_nUnsetCode;
+  for (int a = a0 - 1; a <= a0 + 2; ++a) {
+    for (int b = b0 - 1; b <= b0 + 2; ++b) {
+      const int low = LowBitsFor(a, b);
+      if (low < 0) continue;
+      const float c = table[low].Dot(dir);
+      if (c > best) {
+        best = c;
+        bestCode = static_cast<unsigned int>(low);
+      }
+    }
+  }
+  if (bestCode == c_nUnsetCode) return c_nUnsetCode;
+  return static_cast<unsigned short>(bestCode | signBits);
+}
