@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tissue/KaCSettingsValue.h"
+
 /// The library's seven persistent settings, in the section "Tolvane" of the settings store
 /// (KaCSettingsStore). All members are static. A getter reads its value from the store on its
 /// first call and returns the value held in memory afterwards; a setter stores a different
@@ -37,4 +39,13 @@ class KaCTolvaneSettings {
   /// Which per-surfel value colour coding by quality shows (0: the quality). Default 0.
   [[nodiscard]] static int GetColorCodedEntity();
   static void SetColorCodedEntity(int iValue);
+
+ private:
+  static KaCSettingsValue<bool> m_bAnalyzePhantomInteractively;
+  static KaCSettingsValue<bool> m_bColorCompensate;
+  static KaCSettingsValue<bool> m_bQualityFromColor;
+  static KaCSettingsValue<bool> m_bToothTissueBeforeSequentialRegistration;
+  static KaCSettingsValue<bool> m_bTrainToothTissueAtStart;
+  static KaCSettingsValue<float> m_fGingivaQualityBeforeClassification;
+  static KaCSettingsValue<int> m_iColorCodedEntity;
 };

@@ -148,13 +148,14 @@ class CbList {
   };
 
   Node* CheckedNode(Node* p) const {
-    if (p == nullptr) throw CbExceptionContainer("CbList::Get", __FILE__, __LINE__, "list is empty");
+    if (p == nullptr)
+      throw CbExceptionContainer("CbList::Get", __FILE__, __LINE__, "list is empty");
     return p;
   }
 
   void Grow() {
-    std::size_t n = m_vecBlocks.empty() ? m_nBlockSize
-                                        : static_cast<std::size_t>(m_vecBlocks.back().n * 1.5);
+    std::size_t n =
+        m_vecBlocks.empty() ? m_nBlockSize : static_cast<std::size_t>(m_vecBlocks.back().n * 1.5);
     if (n == 0) n = 1;
     try {
       Block b;

@@ -80,7 +80,6 @@ class KaCSurfelCollectionCCT : public KaCSurfelContainer {
   [[nodiscard]] float GetAvgDensity() const;
 
  private:
-
   mutable KaCQualityAccessor m_qualityAccessor;
   mutable KaCTissueTypeAccessor m_tissueAccessor;
   mutable KaCBoundaryFlagAccessor m_boundaryAccessor;

@@ -5,13 +5,13 @@
 
 /// Attribute numbers of a surfel collection and their element types.
 enum ESurfelAttribute : unsigned int {
-  eSurfelAttributePosition = 0,  ///< CbVector3f, 12 bytes
-  eSurfelAttributeNormal = 100,  ///< 16-bit normal code (KaCNormalCodec)
-  eSurfelAttributeFlags = 103,   ///< flag byte: bit 0 boundary, bits 1-2 tissue type,
-                                 ///< bits 3-6 trunc(quality x 15) in compact storage
-  eSurfelAttributeQuality = 104, ///< 32-bit float quality (full attribute set only)
-  eSurfelAttributeValue = 105,   ///< a four-byte value the host may use (e.g. a frame number)
-  eSurfelAttributeColor = 108    ///< KaCCompressedColor, 3 bytes R, G, B
+  eSurfelAttributePosition = 0,   ///< CbVector3f, 12 bytes
+  eSurfelAttributeNormal = 100,   ///< 16-bit normal code (KaCNormalCodec)
+  eSurfelAttributeFlags = 103,    ///< flag byte: bit 0 boundary, bits 1-2 tissue type,
+                                  ///< bits 3-6 trunc(quality x 15) in compact storage
+  eSurfelAttributeQuality = 104,  ///< 32-bit float quality (full attribute set only)
+  eSurfelAttributeValue = 105,    ///< a four-byte value the host may use (e.g. a frame number)
+  eSurfelAttributeColor = 108     ///< KaCCompressedColor, 3 bytes R, G, B
 };
 
 /// Which attributes a collection holds, and so how it stores qualities.
@@ -33,6 +33,7 @@ struct KaTAttributeAccessor {
 
   T& operator[](unsigned int i) const noexcept {
     using Byte = std::conditional_t<std::is_const_v<T>, const unsigned char, unsigned char>;
-    return *reinterpret_cast<T*>(reinterpret_cast<Byte*>(pData) + static_cast<std::size_t>(i) * nStride);
+    return *reinterpret_cast<T*>(reinterpret_cast<Byte*>(pData) +
+                                 static_cast<std::size_t>(i) * nStride);
   }
 };

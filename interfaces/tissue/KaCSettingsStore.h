@@ -2,6 +2,8 @@
 
 #include <string>
 
+class KaCSettingsValueBase;
+
 /// The process-wide store behind the persistent settings: an INI-style file (sections in
 /// brackets, key=value lines) named by the host, or memory alone while the host names none.
 /// Declared here, implemented with the settings facility; see KaCSettingsValue.
@@ -21,6 +23,13 @@ class KaCSettingsStore {
   /// the old file is then left as it was.
   void Save();
 
+  /// The stored text for a key, if any (what the file or the last Save holds, not values
+  /// changed in memory since).
+  [[nodiscard]] bool Lookup(const std::string& strSection, const std::string& strKey,
+                            std::string& strText) const;
+  /// How often a value has been read from the store since the process started.
+  [[nodiscard]] unsigned long GetReadCount() const noexcept;
+
   KaCSettingsStore(const KaCSettingsStore&) = delete;
   KaCSettingsStore& operator=(const KaCSettingsStore&) = delete;
 
@@ -30,4 +39,5 @@ class KaCSettingsStore {
   struct Impl;
   Impl* m_pImpl;
   friend class KaCSettingsValueBase;
+  friend void KaSettingsRetireValue(const KaCSettingsValueBase& value) noexcept;
 };

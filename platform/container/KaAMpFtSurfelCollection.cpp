@@ -5,6 +5,6 @@
 KaCSurfelCollectionCCT* KaAMpFtSurfelCollection::operator()(
     const KaCSurfelCollectionCCT& collection) const {
   auto copy = std::make_unique<KaCSurfelCollectionCCT>(collection, false);
-  static_cast<const KaIFtSurfelCollection&>(*this)(*copy);
+  static_cast<const KaIFtSurfelCollection&> (*this)(*copy);
   return copy.release();
 }

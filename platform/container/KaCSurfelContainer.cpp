@@ -166,9 +166,10 @@ void KaCSurfelContainer::CopySurfel(unsigned int nDestination, const KaCSurfelCo
     const CyAttributeContainer::View s = src.Get(id);
     const CyAttributeContainer::View d = dst.Get(id);
     if (s.pData == nullptr || s.nElementSize != d.nElementSize) continue;
-    std::memcpy(static_cast<unsigned char*>(d.pData) + static_cast<std::size_t>(nDestination) * d.nStride,
-                static_cast<const unsigned char*>(s.pData) + static_cast<std::size_t>(nSource) * s.nStride,
-                d.nElementSize);
+    std::memcpy(
+        static_cast<unsigned char*>(d.pData) + static_cast<std::size_t>(nDestination) * d.nStride,
+        static_cast<const unsigned char*>(s.pData) + static_cast<std::size_t>(nSource) * s.nStride,
+        d.nElementSize);
   }
   const KaCQualityAccessor qs = QualityOf(src);
   const KaCQualityAccessor qd = QualityOf(dst);

@@ -38,8 +38,8 @@ CyKdTree::CyKdTree(const CbVector3f* pPoints, unsigned int nStride, unsigned int
         *reinterpret_cast<const CbVector3f*>(bytes + static_cast<std::size_t>(i) * nStride);
   }
   if (nCount > 0) {
-    m_pImpl->index = std::make_unique<Index>(3, m_pImpl->cloud,
-                                             nanoflann::KDTreeSingleIndexAdaptorParams(10));
+    m_pImpl->index =
+        std::make_unique<Index>(3, m_pImpl->cloud, nanoflann::KDTreeSingleIndexAdaptorParams(10));
   }
 }
 

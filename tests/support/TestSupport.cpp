@@ -36,7 +36,8 @@ KaCSurfelCollectionCCT MakeCollection(unsigned int n, ESurfelAttributeSet eSet, 
 
 TempDir::TempDir() {
   std::string tmpl = (std::filesystem::temp_directory_path() / "tolvane-test-XXXXXX").string();
-  if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("cannot create a temporary directory");
+  if (mkdtemp(tmpl.data()) == nullptr)
+    throw std::runtime_error("cannot create a temporary directory");
   m_strPath = tmpl;
 }
 

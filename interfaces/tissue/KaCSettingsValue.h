@@ -1,0 +1,102 @@
+#pragma once
+
+#include <string>
+
+/// One persistent value of the settings facility, stored under a section and a key in the
+/// process-wide KaCSettingsStore. It holds a read flag (set by Read), a changed flag (set by
+/// the owner when it stores a new value; it stays set) and the value itself. Values register
+/// with the store when built and unregister when destroyed; a changed value is handed to the
+/// store then, and the store writes its file once the last value is gone (library unload).
+///
+/// Threads: none of this is locked; use a value from one thread at a time.
+class KaCSettingsValueBase {
+ public:
+  KaCSettingsValueBase(const char* szSection, const char* szKey);
+  virtual ~KaCSettingsValueBase();
+  KaCSettingsValueBase(const KaCSettingsValueBase&) = delete;
+  KaCSettingsValueBase& operator=(const KaCSettingsValueBase&) = delete;
+
+  /// Takes the value from the store and sets the read flag. Without an entry for the key the
+  /// default is taken. With bKeepChanged a value the host has already changed is kept rather
+  /// than replaced by the stored one. An entry that does not parse throws CbException.
+  void Read(bool bKeepChanged);
+
+  [[nodiscard]] const std::string& GetSection() const noexcept { return m_strSection; }
+  [[nodiscard]] const std::string& GetKey() const noexcept { return m_strKey; }
+  [[nodiscard]] bool IsRead() const noexcept { return m_bRead; }
+  [[nodiscard]] bool IsChanged() const noexcept { return m_bChanged; }
+  /// Clears the read flag, so that the next getter reads the store again.
+  void MarkUnread() noexcept { m_bRead = false; }
+
+  /// The held value as stored text, and parsing of stored text (false when it does not parse).
+  [[nodiscard]] virtual std::string ToText() const = 0;
+  [[nodiscard]] virtual bool CanParse(const std::string& strText) const = 0;
+
+ protected:
+  virtual bool FromText(const std::string& strText) = 0;
+  virtual void SetToDefault() = 0;
+
+  bool m_bRead = false;
+  bool m_bChanged = false;
+
+ private:
+  std::string m_strSection;
+  std::string m_strKey;
+};
+
+/// Text forms of the stored types: bool as true/false (also 1/0, yes/no, on/off when read),
+/// float with nine significant digits (nan and inf allowed), int in decimal.
+bool KaParseSettingText(const std::string& strText, bool& bValue);
+bool KaParseSettingText(const std::string& strText, float& fValue);
+bool KaParseSettingText(const std::string& strText, int& iValue);
+std::string KaFormatSettingText(bool bValue);
+std::string KaFormatSettingText(float fValue);
+std::string KaFormatSettingText(int iValue);
+
+/// A typed persistent value with its default.
+template <class T>
+class KaCSettingsValue : public KaCSettingsValueBase {
+ public:
+  KaCSettingsValue(const char* szSection, const char* szKey, T defaultValue)
+      : KaCSettingsValueBase(szSection, szKey), m_value(defaultValue), m_default(defaultValue) {}
+  ~KaCSettingsValue() override { Retire(); }
+
+  /// The held value, without reading the store.
+  [[nodiscard]] const T& GetValue() const noexcept { return m_value; }
+  [[nodiscard]] const T& GetDefault() const noexcept { return m_default; }
+  /// Stores a different value and marks it changed; an equal value changes nothing (for
+  /// floats the ordinary inequality, so NaN always counts as a change).
+  void SetValue(const T& value) {
+    if (value != m_value) {
+      m_value = value;
+      m_bChanged = true;
+    }
+  }
+
+  [[nodiscard]] std::string ToText() const override { return KaFormatSettingText(m_value); }
+  [[nodiscard]] bool CanParse(const std::string& strText) const override {
+    T scratch{};
+    return KaParseSettingText(strText, scratch);
+  }
+
+ protected:
+  bool FromText(const std::string& strText) override {
+    return KaParseSettingText(strText, m_value);
+  }
+  void SetToDefault() override { m_value = m_default; }
+
+ private:
+  // Hands a changed value to the store while the derived part still exists.
+  void Retire() noexcept;
+
+  T m_value;
+  T m_default;
+};
+
+/// Hands a changed value's text to the store before the value goes away.
+void KaSettingsRetireValue(const KaCSettingsValueBase& value) noexcept;
+
+template <class T>
+void KaCSettingsValue<T>::Retire() noexcept {
+  KaSettingsRetireValue(*this);
+}
