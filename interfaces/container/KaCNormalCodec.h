@@ -16,7 +16,8 @@ class KaCNormalCodec {
   [[nodiscard]] static CbVector3f Decode(unsigned short code) noexcept { return GetTable()[code]; }
   /// The code whose direction is nearest to v (largest cosine). v need not be unit length; the
   /// zero vector and vectors with a NaN component give the unset code. The round trip
-  /// Decode(Encode(v)) stays within 0.6 degrees of v.
+  /// Decode(Encode(v)) stays within 0.65 degrees of v (the covering radius of the
+  /// code lattice at the centre of an octant).
   [[nodiscard]] static unsigned short Encode(const CbVector3f& v) noexcept;
   /// The code of the reversed normal.
   [[nodiscard]] static constexpr unsigned short Flip(unsigned short code) noexcept {

@@ -1,0 +1,76 @@
+#include <cmath>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "container/KaCNormalCodec.h"
+
+namespace {
+
+void ExpectNormal(unsigned short code, float x, float y, float z) {
+  const float len = std::sqrt(x * x + y * y + z * z);
+  const CbVector3f n = KaCNormalCodec::Decode(code);
+  EXPECT_FLOAT_EQ(n.x, x / len) << code;
+  EXPECT_FLOAT_EQ(n.y, y / len) << code;
+  EXPECT_FLOAT_EQ(n.z, z / len) << code;
+}
+
+float AngleDegrees(const CbVector3f& a, const CbVector3f& b) {
+  const double c = static_cast<double>(a.Dot(b)) / (a.Length() * b.Length());
+  return static_cast<float>(std::acos(std::min(1.0, std::max(-1.0, c))) * 180.0 / M_PI);
+}
+
+TEST(KaCNormalCodec, DecodesTheLatticeWithFoldAndSignBits) {
+  ExpectNormal(0, 0.5f, 0.5f, 126.5f);                // a = 0, b = 0
+  ExpectNormal(127, 0.5f, 127.5f, -0.5f);             // a + b = 127: not folded
+  ExpectNormal(63 * 128 + 100, 64.5f, 27.5f, 35.5f);  // a + b = 163: folded to (64, 27)
+  ExpectNormal(0x8000 | (5 * 128 + 7), -5.5f, 7.5f, 114.5f);
+  ExpectNormal(0x6000 | (5 * 128 + 7), 5.5f, -7.5f, -114.5f);
+  for (unsigned short octant : {0x0000, 0x2000, 0x4000, 0x8000, 0xE000}) {
+    const unsigned short code = static_cast<unsigned short>(octant | KaCNormalCodec::c_nUnsetCode);
+    EXPECT_EQ(KaCNormalCodec::Decode(code), CbVector3f()) << code;
+    EXPECT_TRUE(KaCNormalCodec::IsUnset(code));
+  }
+}
+
+TEST(KaCNormalCodec, EncodesToTheNearestCodeWithinTheLatticeBound) {
+  std::mt19937 rng(7);
+  std::normal_distribution<float> g;
+  float worst = 0.0f;
+  for (int k = 0; k < 200000; ++k) {
+    const CbVector3f v(g(rng), g(rng), g(rng));
+    if (v.Length() < 1e-3f) continue;
+    worst = std::max(worst, AngleDegrees(v, KaCNormalCodec::Decode(KaCNormalCodec::Encode(v))));
+  }
+  EXPECT_LT(worst, 0.65f);
+  // The axes and the viewing direction land on the codes the filters rely on.
+  EXPECT_LT(KaCNormalCodec::Decode(KaCNormalCodec::Encode({0, 0, -1})).z, -0.9999f);
+  EXPECT_GE(KaCNormalCodec::Decode(KaCNormalCodec::Encode({1, 0, 0})).z, 0.0f);
+  // Every decodable code survives a round trip to (nearly) itself; scaled input is the same.
+  for (unsigned int c = 0; c < 65536; ++c) {
+    const unsigned short code = static_cast<unsigned short>(c);
+    if (KaCNormalCodec::IsUnset(code)) continue;
+    const CbVector3f n = KaCNormalCodec::Decode(code);
+    const unsigned short again = KaCNormalCodec::Encode(n * 3.0f);
+    ASSERT_LT(AngleDegrees(n, KaCNormalCodec::Decode(again)), 0.65f) << c;
+  }
+  EXPECT_EQ(KaCNormalCodec::Encode({0, 0, 0}), KaCNormalCodec::c_nUnsetCode);
+  EXPECT_EQ(KaCNormalCodec::Encode({NAN, 1, 0}), KaCNormalCodec::c_nUnsetCode);
+}
+
+TEST(KaCNormalCodec, FlipReversesAndTableIsSharedAcrossThreads) {
+  for (unsigned int c = 0; c < 65536; c += 97) {
+    const unsigned short code = static_cast<unsigned short>(c);
+    EXPECT_EQ(KaCNormalCodec::Decode(KaCNormalCodec::Flip(code)), -KaCNormalCodec::Decode(code));
+  }
+  std::vector<const CbVector3f*> seen(8);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t)
+    threads.emplace_back([&, t] { seen[t] = KaCNormalCodec::GetTable(); });
+  for (auto& t : threads) t.join();
+  for (const CbVector3f* p : seen) EXPECT_EQ(p, seen[0]);
+}
+
+}  // namespace
