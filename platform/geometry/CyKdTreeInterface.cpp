@@ -1,9 +1,14 @@
 #include "geometry/CyKdTreeInterface.h"
 
 CyKdTreeInterface::CyKdTreeInterface(const CyKdTree& tree, bool bExcludeSelf)
-    : m_pTree(&tree), m_bExcludeSelf(bExcludeSelf) {}
+    : m_pTree(&tree), m_bExcludeSelf(bExcludeSelf), m_vecIndices(1), m_vecDistances2(1) {}
 
 unsigned int CyKdTreeInterface::QueryNeighbors(const CbVector3f& point, unsigned int nCount) {
+  // The single nearest neighbour is the common case; it has its own search.
+  if (nCount == 1 && !m_bExcludeSelf) {
+    m_nFound = m_pTree->FindNearest(point, m_vecIndices[0], m_vecDistances2[0]) ? 1u : 0u;
+    return m_nFound;
+  }
   const unsigned int nAsk = m_bExcludeSelf ? nCount + 1 : nCount;
   if (m_vecIndices.size() < nAsk) {
     m_vecIndices.resize(nAsk);
