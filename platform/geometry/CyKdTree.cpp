@@ -33,7 +33,20 @@ using Index = nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<f
 // Points per leaf. Small leaves suit single-nearest queries in 3D.
 constexpr std::size_t c_nLeafSize = 10;
 
-// Result set of a single-nearest query: keeps the first of equally near points.
+using Node = Index::Node;
+
+// Deepest tree the single-nearest search below handles with its fixed stack; deeper (degenerate)
+// trees are searched by nanoflann's own recursion.
+constexpr unsigned int c_nMaxDepth = 64;
+
+unsigned int Depth(const Node* node) {
+  if (node->child1 == nullptr && node->child2 == nullptr) return 1;
+  const unsigned int d1 = Depth(node->child1);
+  const unsigned int d2 = Depth(node->child2);
+  return 1 + (d1 > d2 ? d1 : d2);
+}
+
+// Result set of a single-nearest query for nanoflann: keeps the first of equally near points.
 class NearestResult {
  public:
   [[nodiscard]] float worstDist() const noexcept { return m_fDistance2; }
@@ -54,6 +67,71 @@ class NearestResult {
   bool m_bFound = false;
 };
 
+// The single-nearest search of nanoflann (same visiting order, same bounds, so the same
+// answer), with the recursion unrolled into a loop over an explicit stack: the nearer child is
+// followed at once, the farther one is kept with its lower bound and visited later unless that
+// bound has become larger than the best distance found. pPoints are in leaf order.
+bool SearchNearest(const Node* root, const CbVector3f* pPoints, const float q[3],
+                   unsigned int& nIndex, float& fDistance2) {
+  struct Pending {
+    const Node* node;
+    float fMin2;
+    float afOffset2[3];  // squared distance from q to the node's cell, per axis
+  };
+  Pending stack[c_nMaxDepth];
+  unsigned int nTop = 0;
+  stack[nTop++] = {root, 0.0f, {0.0f, 0.0f, 0.0f}};
+  float fBest2 = std::numeric_limits<float>::max();
+  unsigned int nBest = 0;
+  bool bFound = false;
+  while (nTop > 0) {
+    Pending cur = stack[--nTop];
+    if (cur.fMin2 > fBest2) continue;
+    const Node* node = cur.node;
+    while (node->child1 != nullptr || node->child2 != nullptr) {
+      const int dim = node->node_type.sub.divfeat;
+      const float val = q[dim];
+      const float diff1 = val - node->node_type.sub.divlow;
+      const float diff2 = val - node->node_type.sub.divhigh;
+      const Node* best;
+      const Node* other;
+      float cut;
+      if (diff1 + diff2 < 0.0f) {
+        best = node->child1;
+        other = node->child2;
+        cut = diff2 * diff2;
+      } else {
+        best = node->child2;
+        other = node->child1;
+        cut = diff1 * diff1;
+      }
+      Pending& far = stack[nTop++];
+      far.node = other;
+      far.fMin2 = cur.fMin2 + cut - cur.afOffset2[dim];
+      far.afOffset2[0] = cur.afOffset2[0];
+      far.afOffset2[1] = cur.afOffset2[1];
+      far.afOffset2[2] = cur.afOffset2[2];
+      far.afOffset2[dim] = cut;
+      node = best;
+    }
+    for (std::size_t k = node->node_type.lr.left; k < node->node_type.lr.right; ++k) {
+      const CbVector3f& p = pPoints[k];
+      const float dx = q[0] - p.x;
+      const float dy = q[1] - p.y;
+      const float dz = q[2] - p.z;
+      const float d2 = dx * dx + dy * dy + dz * dz;
+      if (d2 < fBest2) {
+        fBest2 = d2;
+        nBest = static_cast<unsigned int>(k);
+        bFound = true;
+      }
+    }
+  }
+  nIndex = nBest;
+  fDistance2 = fBest2;
+  return bFound;
+}
+
 }  // namespace
 
 // The points are stored in the order of the tree's leaves, so that the points a query visits
@@ -65,6 +143,7 @@ struct CyKdTree::Impl {
   std::vector<unsigned int> vecOriginal;
   std::vector<unsigned int> vecStored;
   std::unique_ptr<Index> index;
+  bool bShallow = false;  // the tree fits SearchNearest's stack
 };
 
 CyKdTree::CyKdTree(const CbVector3f* pPoints, unsigned int nStride, unsigned int nCount)
@@ -92,6 +171,7 @@ CyKdTree::CyKdTree(const CbVector3f* pPoints, unsigned int nStride, unsigned int
   for (unsigned int k = 0; k < nCount; ++k) acc[k] = k;
   impl.cloud.pBytes = reinterpret_cast<const unsigned char*>(impl.vecPoints.data());
   impl.cloud.nStride = sizeof(CbVector3f);
+  impl.bShallow = Depth(impl.index->root_node) < c_nMaxDepth;
 }
 
 CyKdTree::~CyKdTree() = default;
@@ -105,13 +185,21 @@ const CbVector3f& CyKdTree::GetPoint(unsigned int i) const noexcept {
 }
 
 bool CyKdTree::FindNearest(const CbVector3f& q, unsigned int& nIndex, float& fDistance2) const {
-  if (!m_pImpl->index) return false;
-  NearestResult result;
+  const Impl& impl = *m_pImpl;
+  if (!impl.index) return false;
   const float query[3] = {q.x, q.y, q.z};
-  m_pImpl->index->findNeighbors(result, query, nanoflann::SearchParams());
-  if (!result.full()) return false;
-  nIndex = m_pImpl->vecOriginal[result.Index()];
-  fDistance2 = result.worstDist();
+  unsigned int nStored = 0;
+  if (impl.bShallow) {
+    if (!SearchNearest(impl.index->root_node, impl.vecPoints.data(), query, nStored, fDistance2))
+      return false;
+  } else {
+    NearestResult result;
+    impl.index->findNeighbors(result, query, nanoflann::SearchParams());
+    if (!result.full()) return false;
+    nStored = result.Index();
+    fDistance2 = result.worstDist();
+  }
+  nIndex = impl.vecOriginal[nStored];
   return true;
 }
 
