@@ -175,9 +175,33 @@ bool CMpComputeSurfelCollectionDistance::Compute() {
 
   float* const pResult = m_vecDistances.data();
   const CbVector3f zero;
+  // The measurement of a surfel whose neighbour was found: the neighbour's position and normal
+  // are read one visit later, so that fetching them overlaps the next query.
+  struct Found {
+    unsigned int i;
+    unsigned int j;
+    CbVector3f q;
+  };
+  const auto measure = [&](const Found& f) {
+    const CbVector3f a = refPos[f.j];
+    const CbVector3f nR = pNormalTable[refNormals[f.j]];
+    if (nR == zero) return;
+    const CbVector3f& q = f.q;
+    // Float order kept as stated: d = ((dy ny + dx nx) + dz nz), |e|^2 = (ey^2 + ex^2) + ez^2.
+    const float d = ((q.y - a.y) * nR.y + (q.x - a.x) * nR.x) + (q.z - a.z) * nR.z;
+    const float ex = a.x - (q.x - d * nR.x);
+    const float ey = a.y - (q.y - d * nR.y);
+    const float ez = a.z - (q.z - d * nR.z);
+    const float e2 = (ey * ey + ex * ex) + ez * ez;
+    if (e2 > fLimit2) return;
+    pResult[f.i] = d;
+  };
+
   // The order also takes the moving surfels out of storage order; fetch them a few visits
   // ahead. It covers the surfels counted above: the collection stays unchanged meanwhile.
   constexpr unsigned int c_nAhead = 8;
+  Found pending{0, 0, zero};
+  bool bPending = false;
   for (unsigned int k = 0; k < nMoving; ++k) {
     if (k + c_nAhead < nMoving) {
       const unsigned int iAhead = vecOrder[k + c_nAhead];
@@ -186,23 +210,17 @@ bool CMpComputeSurfelCollectionDistance::Compute() {
       Prefetch(pResult + iAhead);
     }
     const unsigned int i = vecOrder[k];
-    const CbVector3f nM = pNormalTable[movNormals[i]];
     // An unset moving normal gives the marker whatever is found, so the query is skipped.
-    if (nM == zero) continue;
+    if (pNormalTable[movNormals[i]] == zero) continue;
     const CbVector3f q = Transform(m_matTransformation.m, movPos[i]);
     if (query.QueryNeighbors(q, 1) == 0) continue;
     const unsigned int j = query.GetNeighborPositionIndex(0);
-    const CbVector3f a = refPos[j];
-    const CbVector3f nR = pNormalTable[refNormals[j]];
-    if (nR == zero) continue;
-    // Float order kept as stated: d = ((dy ny + dx nx) + dz nz), |e|^2 = (ey^2 + ex^2) + ez^2.
-    const float d = ((q.y - a.y) * nR.y + (q.x - a.x) * nR.x) + (q.z - a.z) * nR.z;
-    const float ex = a.x - (q.x - d * nR.x);
-    const float ey = a.y - (q.y - d * nR.y);
-    const float ez = a.z - (q.z - d * nR.z);
-    const float e2 = (ey * ey + ex * ex) + ez * ez;
-    if (e2 > fLimit2) continue;
-    pResult[i] = d;
+    Prefetch(&refPos[j]);
+    Prefetch(&refNormals[j]);
+    if (bPending) measure(pending);
+    pending = {i, j, q};
+    bPending = true;
   }
+  if (bPending) measure(pending);
   return true;
 }

@@ -1,20 +1,23 @@
 #include "geometry/CyKdTree.h"
 
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include <nanoflann.hpp>
 
 namespace {
 
-// nanoflann's view of a strided point array: the caller's storage while the tree is built,
-// our leaf-ordered copy afterwards.
+// nanoflann's view of the points. While the tree is built it reads the caller's strided storage;
+// afterwards our leaf-ordered copy, reached from a caller's index through pStored.
 struct PointCloud {
   const unsigned char* pBytes = nullptr;
   std::size_t nStride = sizeof(CbVector3f);
   std::size_t nCount = 0;
+  const unsigned int* pStored = nullptr;
   [[nodiscard]] const CbVector3f& Point(std::size_t i) const {
-    return *reinterpret_cast<const CbVector3f*>(pBytes + i * nStride);
+    const std::size_t k = pStored != nullptr ? pStored[i] : i;
+    return *reinterpret_cast<const CbVector3f*>(pBytes + k * nStride);
   }
   [[nodiscard]] std::size_t kdtree_get_point_count() const { return nCount; }
   [[nodiscard]] float kdtree_get_pt(std::size_t i, std::size_t dim) const {
@@ -39,11 +42,18 @@ using Node = Index::Node;
 // trees are searched by nanoflann's own recursion.
 constexpr unsigned int c_nMaxDepth = 64;
 
-unsigned int Depth(const Node* node) {
-  if (node->child1 == nullptr && node->child2 == nullptr) return 1;
-  const unsigned int d1 = Depth(node->child1);
-  const unsigned int d2 = Depth(node->child2);
-  return 1 + (d1 > d2 ? d1 : d2);
+// The number of levels of the tree below root (a leaf alone has 1).
+std::size_t Depth(const Node* root) {
+  std::vector<std::pair<const Node*, std::size_t>> stack = {{root, 1}};
+  std::size_t nDepth = 0;
+  while (!stack.empty()) {
+    const auto [node, level] = stack.back();
+    stack.pop_back();
+    nDepth = level > nDepth ? level : nDepth;
+    if (node->child1 != nullptr) stack.emplace_back(node->child1, level + 1);
+    if (node->child2 != nullptr) stack.emplace_back(node->child2, level + 1);
+  }
+  return nDepth;
 }
 
 // Result set of a single-nearest query for nanoflann: keeps the first of equally near points.
@@ -67,10 +77,11 @@ class NearestResult {
   bool m_bFound = false;
 };
 
-// The single-nearest search of nanoflann (same visiting order, same bounds, so the same
+// The single-nearest search of nanoflann (same visiting order and pruning test, so the same
 // answer), with the recursion unrolled into a loop over an explicit stack: the nearer child is
 // followed at once, the farther one is kept with its lower bound and visited later unless that
-// bound has become larger than the best distance found. pPoints are in leaf order.
+// bound has become larger than the best distance found. A NaN bound prunes, as in nanoflann, so
+// a query with a NaN or infinite coordinate finds nothing quickly. pPoints are in leaf order.
 bool SearchNearest(const Node* root, const CbVector3f* pPoints, const float q[3],
                    unsigned int& nIndex, float& fDistance2) {
   struct Pending {
@@ -86,7 +97,7 @@ bool SearchNearest(const Node* root, const CbVector3f* pPoints, const float q[3]
   bool bFound = false;
   while (nTop > 0) {
     Pending cur = stack[--nTop];
-    if (cur.fMin2 > fBest2) continue;
+    if (!(cur.fMin2 <= fBest2)) continue;
     const Node* node = cur.node;
     while (node->child1 != nullptr || node->child2 != nullptr) {
       const int dim = node->node_type.sub.divfeat;
@@ -134,13 +145,12 @@ bool SearchNearest(const Node* root, const CbVector3f* pPoints, const float q[3]
 
 }  // namespace
 
-// The points are stored in the order of the tree's leaves, so that the points a query visits
-// lie next to each other in memory whatever order the caller's storage has. vecOriginal maps a
-// stored position back to the caller's index, vecStored the other way.
+// The points are stored in the order of the tree's leaves, so that the points a search visits
+// lie next to each other in memory whatever order the caller's storage has. The tree's own
+// index array (vAcc) maps a stored position back to the caller's index, vecStored the other way.
 struct CyKdTree::Impl {
   PointCloud cloud;
   std::vector<CbVector3f> vecPoints;
-  std::vector<unsigned int> vecOriginal;
   std::vector<unsigned int> vecStored;
   std::unique_ptr<Index> index;
   bool bShallow = false;  // the tree fits SearchNearest's stack
@@ -156,21 +166,16 @@ CyKdTree::CyKdTree(const CbVector3f* pPoints, unsigned int nStride, unsigned int
   impl.cloud.nCount = nCount;
   impl.index = std::make_unique<Index>(3, impl.cloud,
                                        nanoflann::KDTreeSingleIndexAdaptorParams(c_nLeafSize));
-
-  // The tree reaches points only through its index array, so permuting the points and making
-  // that array the identity leaves every search unchanged.
-  std::vector<unsigned int>& acc = impl.index->vAcc;
+  const std::vector<unsigned int>& acc = impl.index->vAcc;
   impl.vecPoints.resize(nCount);
   impl.vecStored.resize(nCount);
   for (unsigned int k = 0; k < nCount; ++k) {
     impl.vecPoints[k] = impl.cloud.Point(acc[k]);
     impl.vecStored[acc[k]] = k;
   }
-  impl.vecOriginal.swap(acc);
-  acc.resize(nCount);
-  for (unsigned int k = 0; k < nCount; ++k) acc[k] = k;
   impl.cloud.pBytes = reinterpret_cast<const unsigned char*>(impl.vecPoints.data());
   impl.cloud.nStride = sizeof(CbVector3f);
+  impl.cloud.pStored = impl.vecStored.data();
   impl.bShallow = Depth(impl.index->root_node) < c_nMaxDepth;
 }
 
@@ -188,18 +193,18 @@ bool CyKdTree::FindNearest(const CbVector3f& q, unsigned int& nIndex, float& fDi
   const Impl& impl = *m_pImpl;
   if (!impl.index) return false;
   const float query[3] = {q.x, q.y, q.z};
-  unsigned int nStored = 0;
   if (impl.bShallow) {
+    unsigned int nStored = 0;
     if (!SearchNearest(impl.index->root_node, impl.vecPoints.data(), query, nStored, fDistance2))
       return false;
-  } else {
-    NearestResult result;
-    impl.index->findNeighbors(result, query, nanoflann::SearchParams());
-    if (!result.full()) return false;
-    nStored = result.Index();
-    fDistance2 = result.worstDist();
+    nIndex = impl.index->vAcc[nStored];
+    return true;
   }
-  nIndex = impl.vecOriginal[nStored];
+  NearestResult result;
+  impl.index->findNeighbors(result, query, nanoflann::SearchParams());
+  if (!result.full()) return false;
+  nIndex = result.Index();  // nanoflann reports the caller's index
+  fDistance2 = result.worstDist();
   return true;
 }
 
@@ -210,7 +215,5 @@ unsigned int CyKdTree::FindKNearest(const CbVector3f& q, unsigned int k, unsigne
   result.init(pIndices, pDistances2);
   const float query[3] = {q.x, q.y, q.z};
   m_pImpl->index->findNeighbors(result, query, nanoflann::SearchParams());
-  const unsigned int n = result.size();
-  for (unsigned int i = 0; i < n; ++i) pIndices[i] = m_pImpl->vecOriginal[pIndices[i]];
-  return n;
+  return result.size();
 }

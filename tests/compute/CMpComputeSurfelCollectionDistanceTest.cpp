@@ -158,6 +158,12 @@ TEST(CMpComputeSurfelCollectionDistance, ProjectiveLastRowDividesByW) {
   distance.SetInput(reference, moving, m, 0.01f);
   distance.Compute();
   for (float d : distance.GetResult()) ASSERT_EQ(d, 0.0f);
+  // w' = 0 everywhere: no moved point is finite, nothing is found.
+  CbMatrix4Rd zero;
+  for (double& v : zero.m) v = 0.0;
+  distance.SetInput(reference, moving, zero, 0.01f);
+  distance.Compute();
+  for (float d : distance.GetResult()) ASSERT_EQ(d, c_fMarker);
 }
 
 TEST(CMpComputeSurfelCollectionDistance, CopiesShareInputAndMovesTakeTheResult) {

@@ -1,6 +1,7 @@
 #include "geometry/CyKdTree.h"
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 #include <thread>
 #include <vector>
@@ -87,6 +88,16 @@ TEST(CyKdTree, ExcludeSelfSkipsPointsAtTheQuery) {
   EXPECT_EQ(query.GetNeighborDistance2(1), 9.0f);
   // Asking for more than there are gives what there is.
   EXPECT_EQ(query.QueryNeighbors(CbVector3f(0, 0, 0), 10), 3u);
+}
+
+TEST(CyKdTree, NonFiniteQueryFindsNothing) {
+  const std::vector<CbVector3f> points = LatticePoints(5000, 4);
+  const CyKdTree tree(points.data(), sizeof(CbVector3f), 5000);
+  unsigned int j = 0;
+  float d2 = 0.0f;
+  EXPECT_FALSE(tree.FindNearest(CbVector3f(NAN, 1.0f, 1.0f), j, d2));
+  EXPECT_FALSE(tree.FindNearest(CbVector3f(1.0f, INFINITY, 1.0f), j, d2));
+  EXPECT_FALSE(tree.FindNearest(CbVector3f(1.0f, 1.0f, -INFINITY), j, d2));
 }
 
 TEST(CyKdTree, EmptyTreeFindsNothing) {
