@@ -12,38 +12,13 @@
 #include "io/KaCAtomicFile.h"
 #include "io/KaCPlyWriter.h"
 #include "support/TestSupport.h"
+#include "io/SurfelComparison.h"
 
 namespace {
 
+using tolvane_test::ExpectSameSurfels;
 using tolvane_test::MakeCollection;
 using tolvane_test::TempDir;
-
-// Every attribute the PLY files carry, compared surfel by surfel.
-void ExpectSameSurfels(const KaCSurfelCollectionCCT& a, const KaCSurfelCollectionCCT& b) {
-  ASSERT_EQ(a.GetNrSurfels(), b.GetNrSurfels());
-  const auto pa = a.GetAccessor<CbVector3f>(eSurfelAttributePosition);
-  const auto pb = b.GetAccessor<CbVector3f>(eSurfelAttributePosition);
-  const auto na = a.GetNormalAccessor();
-  const auto nb = b.GetNormalAccessor();
-  const auto ca = a.GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
-  const auto cb = b.GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
-  const auto va = a.GetAccessor<unsigned int>(eSurfelAttributeValue);
-  const auto vb = b.GetAccessor<unsigned int>(eSurfelAttributeValue);
-  for (unsigned int i = 0; i < a.GetNrSurfels(); ++i) {
-    ASSERT_EQ(pa[i], pb[i]) << i;
-    // Unset normals may differ in their octant bits; everything else keeps its exact code.
-    if (KaCNormalCodec::IsUnset(na[i])) {
-      ASSERT_TRUE(KaCNormalCodec::IsUnset(nb[i])) << i;
-    } else {
-      ASSERT_EQ(na[i], nb[i]) << i;
-    }
-    ASSERT_EQ(ca[i], cb[i]) << i;
-    ASSERT_EQ(a.GetQualityAccessor()[i], b.GetQualityAccessor()[i]) << i;
-    ASSERT_EQ(a.GetTissueTypeAccessor()[i], b.GetTissueTypeAccessor()[i]) << i;
-    ASSERT_EQ(a.GetBoundaryFlagAccessor()[i], b.GetBoundaryFlagAccessor()[i]) << i;
-    ASSERT_EQ(va[i], vb[i]) << i;
-  }
-}
 
 CbSmartPointer<KaCSurfelCollectionCCT> Read(const std::string& text,
                                             KaCPlyReader::Contents* pContents = nullptr) {
