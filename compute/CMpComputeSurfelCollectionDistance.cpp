@@ -27,30 +27,28 @@ CbVector3f Transform(const double* m, const CbVector3f& p) noexcept {
   return {static_cast<float>(xp / wp), static_cast<float>(yp / wp), static_cast<float>(zp / wp)};
 }
 
-// Bits per axis of the grid that orders the visits; 2^18 cells in all.
-constexpr unsigned int c_nOrderBits = 6;
-constexpr std::uint32_t c_nOrderCells = 1u << c_nOrderBits;
+// Most bits per axis of the grid that orders the visits: 2^18 cells, a 1 MB histogram.
+constexpr unsigned int c_nMaxOrderBits = 6;
 
-// Spreads the low c_nOrderBits bits of v so that two zero bits follow each of them.
-std::uint32_t SpreadBits(std::uint32_t v) noexcept {
+// Spreads the low nBits bits of v so that two zero bits follow each of them.
+std::uint32_t SpreadBits(std::uint32_t v, unsigned int nBits) noexcept {
   std::uint32_t r = 0;
-  for (unsigned int b = 0; b < c_nOrderBits; ++b) r |= ((v >> b) & 1u) << (3 * b);
+  for (unsigned int b = 0; b < nBits; ++b) r |= ((v >> b) & 1u) << (3 * b);
   return r;
 }
 
-// Cell coordinate of t in 0..c_nOrderCells-1; NaN and values below the box go to 0.
-std::uint32_t Cell(float t) noexcept {
+// Cell coordinate of t in 0..nCells-1; NaN and values below the box go to 0.
+std::uint32_t Cell(float t, std::uint32_t nCells) noexcept {
   if (!(t > 0.0f)) return 0u;
-  return t < static_cast<float>(c_nOrderCells - 1) ? static_cast<std::uint32_t>(t)
-                                                   : c_nOrderCells - 1;
+  return t < static_cast<float>(nCells - 1) ? static_cast<std::uint32_t>(t) : nCells - 1;
 }
 
 // The order in which to visit the surfels: along a Morton curve over a grid of cells spanning
 // their bounding cube, surfels of one cell in storage order. Consecutive queries then land in
 // the same part of the reference tree, which stays in cache whatever order the collection is
 // stored in. The grid is coarse on purpose: a cell's part of the tree fits in cache, and a
-// counting sort over few cells needs little memory. The order is taken on the positions before
-// the transformation, which moves neighbours together.
+// counting sort over few cells needs little memory (about one cell per surfel at most). The
+// order is taken on the positions before the transformation, which moves neighbours together.
 void VisitingOrder(const KaTAttributeAccessor<const CbVector3f>& pos, unsigned int n,
                    std::vector<unsigned int>& order) {
   float lo[3] = {INFINITY, INFINITY, INFINITY};
@@ -69,15 +67,18 @@ void VisitingOrder(const KaTAttributeAccessor<const CbVector3f>& pos, unsigned i
     if (hi[a] > lo[a] && hi[a] - lo[a] > extent) extent = hi[a] - lo[a];
     if (!(hi[a] >= lo[a])) lo[a] = 0.0f;  // no finite coordinate on this axis
   }
+  unsigned int nBits = 1;
+  while (nBits < c_nMaxOrderBits && (1u << (3 * nBits)) < n) ++nBits;
+  const std::uint32_t nCells = 1u << nBits;
   const float scale =
-      extent > 0.0f && std::isfinite(extent) ? static_cast<float>(c_nOrderCells) / extent : 0.0f;
+      extent > 0.0f && std::isfinite(extent) ? static_cast<float>(nCells) / extent : 0.0f;
   const auto key = [&](const CbVector3f& p) {
-    return SpreadBits(Cell((p.x - lo[0]) * scale)) |
-           (SpreadBits(Cell((p.y - lo[1]) * scale)) << 1) |
-           (SpreadBits(Cell((p.z - lo[2]) * scale)) << 2);
+    return SpreadBits(Cell((p.x - lo[0]) * scale, nCells), nBits) |
+           (SpreadBits(Cell((p.y - lo[1]) * scale, nCells), nBits) << 1) |
+           (SpreadBits(Cell((p.z - lo[2]) * scale, nCells), nBits) << 2);
   };
 
-  std::vector<unsigned int> start(c_nOrderCells * c_nOrderCells * c_nOrderCells + 1, 0u);
+  std::vector<unsigned int> start((std::size_t{1} << (3 * nBits)) + 1, 0u);
   for (unsigned int i = 0; i < n; ++i) ++start[key(pos[i]) + 1];
   for (std::size_t c = 1; c < start.size(); ++c) start[c] += start[c - 1];
   order.resize(n);
@@ -165,6 +166,7 @@ bool CMpComputeSurfelCollectionDistance::Compute() {
       moving.GetAccessor<CbVector3f>(eSurfelAttributePosition);
   const KaTAttributeAccessor<const unsigned short> movNormals =
       moving.GetAccessor<unsigned short>(eSurfelAttributeNormal);
+  if (nMoving == 0) return true;
   const float fLimit2 = m_fMaxDistance * m_fMaxDistance;
   const CbVector3f* pNormalTable = KaCNormalCodec::GetTable();
 
