@@ -30,11 +30,13 @@ CbVector3f Transform(const double* m, const CbVector3f& p) noexcept {
 // Most bits per axis of the grid that orders the visits: 2^18 cells, a 1 MB histogram.
 constexpr unsigned int c_nMaxOrderBits = 6;
 
-// Spreads the low nBits bits of v so that two zero bits follow each of them.
-std::uint32_t SpreadBits(std::uint32_t v, unsigned int nBits) noexcept {
-  std::uint32_t r = 0;
-  for (unsigned int b = 0; b < nBits; ++b) r |= ((v >> b) & 1u) << (3 * b);
-  return r;
+// Spreads the bits of v (below 1024) so that two zero bits follow each of them.
+std::uint32_t SpreadBits(std::uint32_t v) noexcept {
+  v = (v | (v << 16)) & 0x030000FFu;
+  v = (v | (v << 8)) & 0x0300F00Fu;
+  v = (v | (v << 4)) & 0x030C30C3u;
+  v = (v | (v << 2)) & 0x09249249u;
+  return v;
 }
 
 // Cell coordinate of t in 0..nCells-1; NaN and values below the box go to 0.
@@ -73,9 +75,9 @@ void VisitingOrder(const KaTAttributeAccessor<const CbVector3f>& pos, unsigned i
   const float scale =
       extent > 0.0f && std::isfinite(extent) ? static_cast<float>(nCells) / extent : 0.0f;
   const auto key = [&](const CbVector3f& p) {
-    return SpreadBits(Cell((p.x - lo[0]) * scale, nCells), nBits) |
-           (SpreadBits(Cell((p.y - lo[1]) * scale, nCells), nBits) << 1) |
-           (SpreadBits(Cell((p.z - lo[2]) * scale, nCells), nBits) << 2);
+    return SpreadBits(Cell((p.x - lo[0]) * scale, nCells)) |
+           (SpreadBits(Cell((p.y - lo[1]) * scale, nCells)) << 1) |
+           (SpreadBits(Cell((p.z - lo[2]) * scale, nCells)) << 2);
   };
 
   std::vector<unsigned int> start((std::size_t{1} << (3 * nBits)) + 1, 0u);
@@ -158,8 +160,9 @@ bool CMpComputeSurfelCollectionDistance::Compute() {
   m_vecDistances.assign(nMoving, c_fNoDistance);
 
   CyKdTreeInterface query(reference.GetKdTree(), false);
-  const KaTAttributeAccessor<const CbVector3f> refPos =
-      reference.GetAccessor<CbVector3f>(eSurfelAttributePosition);
+  // The reference's positions are read through the kd-tree's copy; they are looked up here
+  // all the same, so that a collection without them is refused like the others.
+  (void)reference.GetAccessor<CbVector3f>(eSurfelAttributePosition);
   const KaTAttributeAccessor<const unsigned short> refNormals =
       reference.GetAccessor<unsigned short>(eSurfelAttributeNormal);
   const KaTAttributeAccessor<const CbVector3f> movPos =
@@ -177,15 +180,18 @@ bool CMpComputeSurfelCollectionDistance::Compute() {
 
   float* const pResult = m_vecDistances.data();
   const CbVector3f zero;
-  // The measurement of a surfel whose neighbour was found: the neighbour's position and normal
-  // are read one visit later, so that fetching them overlaps the next query.
+  // The measurement of a surfel whose neighbour was found. The neighbour's position comes from
+  // the kd-tree, which holds an exact copy of the reference's positions in memory the search
+  // has just read; its normal is read one visit later, so that fetching it overlaps the next
+  // query.
   struct Found {
     unsigned int i;
     unsigned int j;
     CbVector3f q;
+    CbVector3f a;
   };
   const auto measure = [&](const Found& f) {
-    const CbVector3f a = refPos[f.j];
+    const CbVector3f& a = f.a;
     const CbVector3f nR = pNormalTable[refNormals[f.j]];
     if (nR == zero) return;
     const CbVector3f& q = f.q;
@@ -202,7 +208,7 @@ bool CMpComputeSurfelCollectionDistance::Compute() {
   // The order also takes the moving surfels out of storage order; fetch them a few visits
   // ahead. It covers the surfels counted above: the collection stays unchanged meanwhile.
   constexpr unsigned int c_nAhead = 8;
-  Found pending{0, 0, zero};
+  Found pending{0, 0, zero, zero};
   bool bPending = false;
   for (unsigned int k = 0; k < nMoving; ++k) {
     if (k + c_nAhead < nMoving) {
@@ -217,10 +223,9 @@ bool CMpComputeSurfelCollectionDistance::Compute() {
     const CbVector3f q = Transform(m_matTransformation.m, movPos[i]);
     if (query.QueryNeighbors(q, 1) == 0) continue;
     const unsigned int j = query.GetNeighborPositionIndex(0);
-    Prefetch(&refPos[j]);
     Prefetch(&refNormals[j]);
     if (bPending) measure(pending);
-    pending = {i, j, q};
+    pending = {i, j, q, query.GetNeighborPosition(0)};
     bPending = true;
   }
   if (bPending) measure(pending);

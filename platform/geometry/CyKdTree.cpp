@@ -189,7 +189,8 @@ const CbVector3f& CyKdTree::GetPoint(unsigned int i) const noexcept {
   return m_pImpl->vecPoints[m_pImpl->vecStored[i]];
 }
 
-bool CyKdTree::FindNearest(const CbVector3f& q, unsigned int& nIndex, float& fDistance2) const {
+bool CyKdTree::FindNearest(const CbVector3f& q, unsigned int& nIndex, float& fDistance2,
+                           CbVector3f* pPosition) const {
   const Impl& impl = *m_pImpl;
   if (!impl.index) return false;
   const float query[3] = {q.x, q.y, q.z};
@@ -198,6 +199,7 @@ bool CyKdTree::FindNearest(const CbVector3f& q, unsigned int& nIndex, float& fDi
     if (!SearchNearest(impl.index->root_node, impl.vecPoints.data(), query, nStored, fDistance2))
       return false;
     nIndex = impl.index->vAcc[nStored];
+    if (pPosition != nullptr) *pPosition = impl.vecPoints[nStored];
     return true;
   }
   NearestResult result;
@@ -205,6 +207,7 @@ bool CyKdTree::FindNearest(const CbVector3f& q, unsigned int& nIndex, float& fDi
   if (!result.full()) return false;
   nIndex = result.Index();  // nanoflann reports the caller's index
   fDistance2 = result.worstDist();
+  if (pPosition != nullptr) *pPosition = GetPoint(nIndex);
   return true;
 }
 
