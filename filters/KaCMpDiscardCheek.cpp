@@ -20,7 +20,8 @@ void KaCMpDiscardCheek::operator()(KaCSurfelCollectionCCT& collection) const {
   const unsigned int n = collection.GetNrSurfels();
   std::vector<unsigned char> marks;
   marks.reserve(n);
-  KaCTissueTypeAccessor& tissue = collection.GetTissueTypeAccessor();
+  // A local copy of the collection's accessor, so that the pass keeps it in registers.
+  KaCTissueTypeAccessor tissue = collection.GetTissueTypeAccessor();
   for (unsigned int i = 0; i < n; ++i) {
     unsigned char mark = 0;
     if (tissue[i] != 1) mark = tissue[i] != 0 ? 1 : 0;

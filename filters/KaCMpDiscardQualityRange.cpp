@@ -26,7 +26,8 @@ void KaCMpDiscardQualityRange::operator()(KaCSurfelCollectionCCT& collection) co
   const unsigned int n = collection.GetNrSurfels();
   std::vector<unsigned char> marks;
   marks.reserve(n);
-  KaCQualityAccessor& quality = collection.GetQualityAccessor();
+  // A local copy of the collection's accessor, so that the pass keeps it in registers.
+  KaCQualityAccessor quality = collection.GetQualityAccessor();
   for (unsigned int i = 0; i < n; ++i) {
     const float q = quality[i];
     // NaN compares false on both sides and stays.

@@ -1,5 +1,6 @@
 #include <tolvane/KaCMpFtColorCode.h>
 
+#include <cstdint>
 #include <cstring>
 #include <limits>
 
@@ -61,12 +62,16 @@ void KaCMpFtColorCode::operator()(KaCSurfelCollectionCCT& collection) const {
   auto* pData = static_cast<unsigned char*>(colors.pData);
   const unsigned int nStride = colors.nStride;
 
-  const KaCColorCoder& coder = *m_pColorCoder;
-  const std::vector<float>& values = *m_pValues;
+  // Nothing in the loop changes the coder or the vector: a local copy of the coder and the
+  // vector's data and size read once keep the loop free of reloads after each colour store.
+  const KaCColorCoder coder = *m_pColorCoder;
+  const float* pValues = m_pValues->data();
+  const int nValues = static_cast<int>(m_pValues->size());
+  const unsigned int nSurfelStride = static_cast<unsigned int>(m_iStride);
   const KaCCompressedColor grey(
       static_cast<unsigned long>(CyColorRGBA::ConvertToUInt32(0.5f, 0.5f, 0.5f, 1.0f)));
-  for (int k = 0; k < static_cast<int>(values.size()); ++k) {
-    const float v = values[static_cast<std::size_t>(k)];
+  for (int k = 0; k < nValues; ++k) {
+    const float v = pValues[k];
     KaCCompressedColor color = grey;
     if (v != std::numeric_limits<float>::max()) {
       float rgb[3];
@@ -74,9 +79,13 @@ void KaCMpFtColorCode::operator()(KaCSurfelCollectionCCT& collection) const {
       color = KaCCompressedColor(rgb[0], rgb[1], rgb[2]);
     }
     // Surfel index and byte offset in 32 bits.
-    const unsigned int s = static_cast<unsigned int>(k) * static_cast<unsigned int>(m_iStride);
+    const unsigned int s = static_cast<unsigned int>(k) * nSurfelStride;
     unsigned char* p = pData + s * nStride;
-    std::memcpy(p, &color, 2);  // R and G in one 16-bit store
+    // R and G in one 16-bit store, composed in a register, then B.
+    const unsigned char rg[2] = {color.r, color.g};
+    std::uint16_t nRG = 0;
+    std::memcpy(&nRG, rg, 2);
+    std::memcpy(p, &nRG, 2);
     p[2] = color.b;
   }
 }

@@ -11,11 +11,35 @@
 
 namespace {
 
-// Raw copy of one element between two attribute views.
+// The compaction runs attribute by attribute: one tight pass over the marks per attribute keeps
+// the pointers in registers. Each surfel still receives its attributes in the same order, so the
+// result equals a surfel-by-surfel copy.
+
+// Copies the kept elements of one attribute as raw bytes, through data pointer and byte stride.
 template <class T>
-void CopyElement(const KaTAttributeAccessor<T>& dst, unsigned int j,
-                 const KaTAttributeAccessor<const T>& src, unsigned int i) noexcept {
-  std::memcpy(&dst[j], &src[i], sizeof(T));
+void CompactRaw(const unsigned char* pMarks, unsigned int nEnd,
+                const KaTAttributeAccessor<const T>& src, const KaTAttributeAccessor<T>& dst) {
+  const auto* pSrc = reinterpret_cast<const unsigned char*>(src.pData);
+  auto* pDst = reinterpret_cast<unsigned char*>(dst.pData);
+  const std::size_t nSrcStride = src.nStride;
+  const std::size_t nDstStride = dst.nStride;
+  for (unsigned int i = 0; i < nEnd; ++i) {
+    if (pMarks[i] != 0) continue;
+    std::memcpy(pDst, pSrc + i * nSrcStride, sizeof(T));
+    pDst += nDstStride;
+  }
+}
+
+// Copies the kept values of one packed accessor through its element proxies.
+template <class Accessor>
+void CompactThroughProxies(const unsigned char* pMarks, unsigned int nEnd, const Accessor& src,
+                           Accessor dst) {
+  unsigned int j = 0;
+  for (unsigned int i = 0; i < nEnd; ++i) {
+    if (pMarks[i] != 0) continue;
+    dst[j] = src[i];
+    ++j;
+  }
 }
 
 }  // namespace
@@ -47,32 +71,28 @@ void RemoveMarkedSurfels(KaCSurfelCollectionCCT& collection,
     const auto srcColor = src.GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
     const auto dstColor = dst.GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
     const KaCQualityAccessor& srcQuality = src.GetQualityAccessor();
-    KaCQualityAccessor& dstQuality = dst.GetQualityAccessor();
+    const KaCQualityAccessor& dstQuality = dst.GetQualityAccessor();
     const KaCTissueTypeAccessor& srcTissue = src.GetTissueTypeAccessor();
-    KaCTissueTypeAccessor& dstTissue = dst.GetTissueTypeAccessor();
+    const KaCTissueTypeAccessor& dstTissue = dst.GetTissueTypeAccessor();
     const auto srcFlags = src.GetAccessor<unsigned char>(eSurfelAttributeFlags);
     const auto dstFlags = dst.GetAccessor<unsigned char>(eSurfelAttributeFlags);
     const KaCBoundaryFlagAccessor& srcBoundary = src.GetBoundaryFlagAccessor();
-    KaCBoundaryFlagAccessor& dstBoundary = dst.GetBoundaryFlagAccessor();
+    const KaCBoundaryFlagAccessor& dstBoundary = dst.GetBoundaryFlagAccessor();
     const auto srcValue = src.GetAccessor<unsigned int>(eSurfelAttributeValue);
     const auto dstValue = dst.GetAccessor<unsigned int>(eSurfelAttributeValue);
 
     const unsigned int nInput = src.GetNrSurfels();
-    const std::size_t nMarks = marks.size();
-    unsigned int j = 0;
-    for (unsigned int i = 0; i < nMarks && i < nInput; ++i) {
-      if (marks[i] != 0) continue;
-      CopyElement(dstPos, j, srcPos, i);
-      CopyElement(dstNormal, j, srcNormal, i);
-      CopyElement(dstColor, j, srcColor, i);
-      // Quality, tissue type and boundary go through the proxies, which honour packed storage.
-      dstQuality[j] = srcQuality[i];
-      dstTissue[j] = srcTissue[i];
-      CopyElement(dstFlags, j, srcFlags, i);
-      dstBoundary[j] = srcBoundary[i];
-      CopyElement(dstValue, j, srcValue, i);
-      ++j;
-    }
+    const auto nEnd = static_cast<unsigned int>(std::min<std::size_t>(marks.size(), nInput));
+    const unsigned char* pMarks = marks.data();
+    CompactRaw(pMarks, nEnd, srcPos, dstPos);
+    CompactRaw(pMarks, nEnd, srcNormal, dstNormal);
+    CompactRaw(pMarks, nEnd, srcColor, dstColor);
+    // Quality, tissue type and boundary go through the proxies, which honour packed storage.
+    CompactThroughProxies(pMarks, nEnd, srcQuality, dstQuality);
+    CompactThroughProxies(pMarks, nEnd, srcTissue, dstTissue);
+    CompactRaw(pMarks, nEnd, srcFlags, dstFlags);
+    CompactThroughProxies(pMarks, nEnd, srcBoundary, dstBoundary);
+    CompactRaw(pMarks, nEnd, srcValue, dstValue);
   }
 
   // Through the virtual assignment, which keeps the collection's own attribute set.
