@@ -169,10 +169,10 @@ CyKdTree::CyKdTree(const CbVector3f* pPoints, unsigned int nStride, unsigned int
   impl.index = std::make_unique<Index>(3, impl.cloud,
                                        nanoflann::KDTreeSingleIndexAdaptorParams(c_nLeafSize));
   const std::vector<unsigned int>& acc = impl.index->vAcc;
-  impl.vecPoints.resize(nCount);
+  impl.vecPoints.reserve(nCount);  // written once below, not zeroed first
   impl.vecStored.resize(nCount);
   for (unsigned int k = 0; k < nCount; ++k) {
-    impl.vecPoints[k] = impl.cloud.Point(acc[k]);
+    impl.vecPoints.push_back(impl.cloud.Point(acc[k]));
     impl.vecStored[acc[k]] = k;
   }
   impl.cloud.pBytes = reinterpret_cast<const unsigned char*>(impl.vecPoints.data());
