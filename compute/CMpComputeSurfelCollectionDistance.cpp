@@ -27,30 +27,30 @@ CbVector3f Transform(const double* m, const CbVector3f& p) noexcept {
   return {static_cast<float>(xp / wp), static_cast<float>(yp / wp), static_cast<float>(zp / wp)};
 }
 
-// Bits per axis of the grid that orders the visits; 2^18 cells in all.
-constexpr unsigned int c_nOrderBits = 6;
-constexpr std::uint32_t c_nOrderCells = 1u << c_nOrderBits;
+// Most bits per axis of the grid that orders the visits: 2^18 cells, a 1 MB histogram.
+constexpr unsigned int c_nMaxOrderBits = 6;
 
-// Spreads the low c_nOrderBits bits of v so that two zero bits follow each of them.
+// Spreads the bits of v (below 1024) so that two zero bits follow each of them.
 std::uint32_t SpreadBits(std::uint32_t v) noexcept {
-  std::uint32_t r = 0;
-  for (unsigned int b = 0; b < c_nOrderBits; ++b) r |= ((v >> b) & 1u) << (3 * b);
-  return r;
+  v = (v | (v << 16)) & 0x030000FFu;
+  v = (v | (v << 8)) & 0x0300F00Fu;
+  v = (v | (v << 4)) & 0x030C30C3u;
+  v = (v | (v << 2)) & 0x09249249u;
+  return v;
 }
 
-// Cell coordinate of t in 0..c_nOrderCells-1; NaN and values below the box go to 0.
-std::uint32_t Cell(float t) noexcept {
+// Cell coordinate of t in 0..nCells-1; NaN and values below the box go to 0.
+std::uint32_t Cell(float t, std::uint32_t nCells) noexcept {
   if (!(t > 0.0f)) return 0u;
-  return t < static_cast<float>(c_nOrderCells - 1) ? static_cast<std::uint32_t>(t)
-                                                   : c_nOrderCells - 1;
+  return t < static_cast<float>(nCells - 1) ? static_cast<std::uint32_t>(t) : nCells - 1;
 }
 
 // The order in which to visit the surfels: along a Morton curve over a grid of cells spanning
 // their bounding cube, surfels of one cell in storage order. Consecutive queries then land in
 // the same part of the reference tree, which stays in cache whatever order the collection is
 // stored in. The grid is coarse on purpose: a cell's part of the tree fits in cache, and a
-// counting sort over few cells needs little memory. The order is taken on the positions before
-// the transformation, which moves neighbours together.
+// counting sort over few cells needs little memory (about one cell per surfel at most). The
+// order is taken on the positions before the transformation, which moves neighbours together.
 void VisitingOrder(const KaTAttributeAccessor<const CbVector3f>& pos, unsigned int n,
                    std::vector<unsigned int>& order) {
   float lo[3] = {INFINITY, INFINITY, INFINITY};
@@ -69,15 +69,18 @@ void VisitingOrder(const KaTAttributeAccessor<const CbVector3f>& pos, unsigned i
     if (hi[a] > lo[a] && hi[a] - lo[a] > extent) extent = hi[a] - lo[a];
     if (!(hi[a] >= lo[a])) lo[a] = 0.0f;  // no finite coordinate on this axis
   }
+  unsigned int nBits = 1;
+  while (nBits < c_nMaxOrderBits && (1u << (3 * nBits)) < n) ++nBits;
+  const std::uint32_t nCells = 1u << nBits;
   const float scale =
-      extent > 0.0f && std::isfinite(extent) ? static_cast<float>(c_nOrderCells) / extent : 0.0f;
+      extent > 0.0f && std::isfinite(extent) ? static_cast<float>(nCells) / extent : 0.0f;
   const auto key = [&](const CbVector3f& p) {
-    return SpreadBits(Cell((p.x - lo[0]) * scale)) |
-           (SpreadBits(Cell((p.y - lo[1]) * scale)) << 1) |
-           (SpreadBits(Cell((p.z - lo[2]) * scale)) << 2);
+    return SpreadBits(Cell((p.x - lo[0]) * scale, nCells)) |
+           (SpreadBits(Cell((p.y - lo[1]) * scale, nCells)) << 1) |
+           (SpreadBits(Cell((p.z - lo[2]) * scale, nCells)) << 2);
   };
 
-  std::vector<unsigned int> start(c_nOrderCells * c_nOrderCells * c_nOrderCells + 1, 0u);
+  std::vector<unsigned int> start((std::size_t{1} << (3 * nBits)) + 1, 0u);
   for (unsigned int i = 0; i < n; ++i) ++start[key(pos[i]) + 1];
   for (std::size_t c = 1; c < start.size(); ++c) start[c] += start[c - 1];
   order.resize(n);
@@ -157,14 +160,16 @@ bool CMpComputeSurfelCollectionDistance::Compute() {
   m_vecDistances.assign(nMoving, c_fNoDistance);
 
   CyKdTreeInterface query(reference.GetKdTree(), false);
-  const KaTAttributeAccessor<const CbVector3f> refPos =
-      reference.GetAccessor<CbVector3f>(eSurfelAttributePosition);
+  // The reference's positions are read through the kd-tree's copy; they are looked up here
+  // all the same, so that a collection without them is refused like the others.
+  (void)reference.GetAccessor<CbVector3f>(eSurfelAttributePosition);
   const KaTAttributeAccessor<const unsigned short> refNormals =
       reference.GetAccessor<unsigned short>(eSurfelAttributeNormal);
   const KaTAttributeAccessor<const CbVector3f> movPos =
       moving.GetAccessor<CbVector3f>(eSurfelAttributePosition);
   const KaTAttributeAccessor<const unsigned short> movNormals =
       moving.GetAccessor<unsigned short>(eSurfelAttributeNormal);
+  if (nMoving == 0) return true;
   const float fLimit2 = m_fMaxDistance * m_fMaxDistance;
   const CbVector3f* pNormalTable = KaCNormalCodec::GetTable();
 
@@ -175,15 +180,18 @@ bool CMpComputeSurfelCollectionDistance::Compute() {
 
   float* const pResult = m_vecDistances.data();
   const CbVector3f zero;
-  // The measurement of a surfel whose neighbour was found: the neighbour's position and normal
-  // are read one visit later, so that fetching them overlaps the next query.
+  // The measurement of a surfel whose neighbour was found. The neighbour's position comes from
+  // the kd-tree, which holds an exact copy of the reference's positions in memory the search
+  // has just read; its normal is read one visit later, so that fetching it overlaps the next
+  // query.
   struct Found {
     unsigned int i;
     unsigned int j;
     CbVector3f q;
+    CbVector3f a;
   };
   const auto measure = [&](const Found& f) {
-    const CbVector3f a = refPos[f.j];
+    const CbVector3f& a = f.a;
     const CbVector3f nR = pNormalTable[refNormals[f.j]];
     if (nR == zero) return;
     const CbVector3f& q = f.q;
@@ -200,7 +208,7 @@ bool CMpComputeSurfelCollectionDistance::Compute() {
   // The order also takes the moving surfels out of storage order; fetch them a few visits
   // ahead. It covers the surfels counted above: the collection stays unchanged meanwhile.
   constexpr unsigned int c_nAhead = 8;
-  Found pending{0, 0, zero};
+  Found pending{0, 0, zero, zero};
   bool bPending = false;
   for (unsigned int k = 0; k < nMoving; ++k) {
     if (k + c_nAhead < nMoving) {
@@ -215,10 +223,9 @@ bool CMpComputeSurfelCollectionDistance::Compute() {
     const CbVector3f q = Transform(m_matTransformation.m, movPos[i]);
     if (query.QueryNeighbors(q, 1) == 0) continue;
     const unsigned int j = query.GetNeighborPositionIndex(0);
-    Prefetch(&refPos[j]);
     Prefetch(&refNormals[j]);
     if (bPending) measure(pending);
-    pending = {i, j, q};
+    pending = {i, j, q, query.GetNeighborPosition(0)};
     bPending = true;
   }
   if (bPending) measure(pending);

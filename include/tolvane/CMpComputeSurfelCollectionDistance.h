@@ -48,9 +48,12 @@ class CMpComputeSurfelCollectionDistance {
                 const CbMatrix4Rd& transformation, float fMaxDistance);
 
   /// Rebuilds the result: one entry per moving surfel, in the moving collection's surfel order.
-  /// Builds the reference's kd-tree if it has none yet. Returns true. Throws CbException when
-  /// SetInput has not been called, or (from the collection) when a collection lacks positions
-  /// or normals; the result is then all c_fNoDistance.
+  /// Builds the reference's kd-tree if it has none yet. The surfels are visited in a spatially
+  /// coherent order, which speeds up the searches but changes no result; that order takes 4
+  /// bytes per moving surfel of working memory, allocated before the loop. Returns true. Throws
+  /// CbException when SetInput has not been called (the result is then empty), or (from the
+  /// collection) when a collection lacks positions or normals (the result is then all
+  /// c_fNoDistance).
   bool Compute();
 
   /// The result of the last Compute (empty before the first).

@@ -21,9 +21,11 @@ class CyKdTree {
   [[nodiscard]] unsigned int GetNrPoints() const noexcept;
   /// The tree's copy of point i (i < GetNrPoints()).
   [[nodiscard]] const CbVector3f& GetPoint(unsigned int i) const noexcept;
-  /// The nearest point to q: false when the tree is empty. Of equally near points any one may
-  /// be reported.
-  bool FindNearest(const CbVector3f& q, unsigned int& nIndex, float& fDistance2) const;
+  /// The nearest point to q: false when the tree is empty or q has a coordinate that is not
+  /// finite. Of equally near points any one may be reported. A non-null pPosition receives the
+  /// tree's copy of the point (read from memory the search has just visited).
+  bool FindNearest(const CbVector3f& q, unsigned int& nIndex, float& fDistance2,
+                   CbVector3f* pPosition = nullptr) const;
   /// Up to k nearest points, nearest first; gives how many were found.
   unsigned int FindKNearest(const CbVector3f& q, unsigned int k, unsigned int* pIndices,
                             float* pDistances2) const;

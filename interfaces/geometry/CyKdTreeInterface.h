@@ -21,6 +21,10 @@ class CyKdTreeInterface {
   [[nodiscard]] unsigned int GetNeighborPositionIndex(unsigned int n) const noexcept {
     return m_vecIndices[n];
   }
+  /// The tree's copy of the position of the n-th neighbour found.
+  [[nodiscard]] const CbVector3f& GetNeighborPosition(unsigned int n) const noexcept {
+    return m_vecPositions[n];
+  }
   /// The squared distance of the n-th neighbour found.
   [[nodiscard]] float GetNeighborDistance2(unsigned int n) const noexcept {
     return m_vecDistances2[n];
@@ -32,4 +36,5 @@ class CyKdTreeInterface {
   unsigned int m_nFound = 0;
   std::vector<unsigned int> m_vecIndices;
   std::vector<float> m_vecDistances2;
+  std::vector<CbVector3f> m_vecPositions;
 };

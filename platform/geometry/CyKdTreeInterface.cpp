@@ -1,12 +1,18 @@
 #include "geometry/CyKdTreeInterface.h"
 
 CyKdTreeInterface::CyKdTreeInterface(const CyKdTree& tree, bool bExcludeSelf)
-    : m_pTree(&tree), m_bExcludeSelf(bExcludeSelf), m_vecIndices(1), m_vecDistances2(1) {}
+    : m_pTree(&tree),
+      m_bExcludeSelf(bExcludeSelf),
+      m_vecIndices(1),
+      m_vecDistances2(1),
+      m_vecPositions(1) {}
 
 unsigned int CyKdTreeInterface::QueryNeighbors(const CbVector3f& point, unsigned int nCount) {
   // The single nearest neighbour is the common case; it has its own search.
   if (nCount == 1 && !m_bExcludeSelf) {
-    m_nFound = m_pTree->FindNearest(point, m_vecIndices[0], m_vecDistances2[0]) ? 1u : 0u;
+    m_nFound = m_pTree->FindNearest(point, m_vecIndices[0], m_vecDistances2[0], &m_vecPositions[0])
+                   ? 1u
+                   : 0u;
     return m_nFound;
   }
   // Without self-exclusion nCount suffice; with it, ask for more until enough points away from
@@ -19,6 +25,7 @@ unsigned int CyKdTreeInterface::QueryNeighbors(const CbVector3f& point, unsigned
     if (m_vecIndices.size() < nAsk) {
       m_vecIndices.resize(nAsk);
       m_vecDistances2.resize(nAsk);
+      m_vecPositions.resize(nAsk);
     }
     n = m_pTree->FindKNearest(point, nAsk, m_vecIndices.data(), m_vecDistances2.data());
     if (!m_bExcludeSelf) break;
@@ -35,6 +42,7 @@ unsigned int CyKdTreeInterface::QueryNeighbors(const CbVector3f& point, unsigned
     }
     nAsk = nCount + nZero + 1 > nAsk * 2 ? nCount + nZero + 1 : nAsk * 2;
   }
+  for (unsigned int k = 0; k < n; ++k) m_vecPositions[k] = m_pTree->GetPoint(m_vecIndices[k]);
   m_nFound = n;
   return n;
 }

@@ -69,11 +69,13 @@ TEST(CyKdTree, NearestAndKNearestMatchBruteForce) {
     ASSERT_EQ(query.QueryNeighbors(q, 1), 1u);
     ASSERT_EQ(query.GetNrNeighborsFound(), 1u);
     ASSERT_EQ((points[query.GetNeighborPositionIndex(0)] - q).SquaredLength(), expected[0]);
+    ASSERT_EQ(query.GetNeighborPosition(0), points[query.GetNeighborPositionIndex(0)]);
 
     ASSERT_EQ(query.QueryNeighbors(q, 7), 7u);
     for (unsigned int k = 0; k < 7; ++k) {
       ASSERT_EQ(query.GetNeighborDistance2(k), expected[k]) << k;
       ASSERT_EQ((points[query.GetNeighborPositionIndex(k)] - q).SquaredLength(), expected[k]);
+      ASSERT_EQ(query.GetNeighborPosition(k), points[query.GetNeighborPositionIndex(k)]);
     }
   }
 }
