@@ -116,7 +116,8 @@ struct Face {
 KaCPhantomScanGenerator::KaCPhantomScanGenerator(const Parameters& parameters)
     : m_parameters(parameters) {
   const char* pFunction = "KaCPhantomScanGenerator::KaCPhantomScanGenerator";
-  if (!(parameters.fNoiseSigma >= 0.0f) || !std::isfinite(parameters.fNoiseSigma)) {
+  if (!(parameters.fNoiseSigma >= 0.0f) || !std::isfinite(parameters.fNoiseSigma) ||
+      !(parameters.fNormalNoiseDegrees >= 0.0f) || !std::isfinite(parameters.fNormalNoiseDegrees)) {
     throw CbException(pFunction, __FILE__, __LINE__, "noise must be finite and not negative");
   }
   for (int k = 0; k < 3; ++k) {
@@ -248,17 +249,17 @@ CbSmartPointer<KaCSurfelCollectionCCT> KaCPhantomScanGenerator::Generate() const
   auto normalCodes = spScan->GetNormalAccessor();
   auto labels = spScan->GetAccessor<unsigned int>(eSurfelAttributeValue);
 
-  unsigned short codes[7];
+  V3 scaledNormals[7];
   for (int i = 0; i < 7; ++i) {
-    const V3 n = Unit({faces[i].normal.x / prm.scale.x, faces[i].normal.y / prm.scale.y,
-                       faces[i].normal.z / prm.scale.z});
-    codes[i] = KaCNormalCodec::Encode(
-        CbVector3f(static_cast<float>(n.x), static_cast<float>(n.y), static_cast<float>(n.z)));
+    scaledNormals[i] = Unit({faces[i].normal.x / prm.scale.x, faces[i].normal.y / prm.scale.y,
+                             faces[i].normal.z / prm.scale.z});
   }
+  const double fNormalSigma = prm.fNormalNoiseDegrees * 3.14159265358979323846 / 180.0;
 
   std::mt19937 rng(prm.nSeed);
   std::uniform_real_distribution<double> unit(0.0, 1.0);
-  std::normal_distribution<double> noise(0.0, prm.fNoiseSigma);
+  std::normal_distribution<double> gauss(0.0, 1.0);
+  const double fSigma = prm.fNoiseSigma;
   for (unsigned int s = 0; s < prm.nNrSurfels;) {
     double pick = unit(rng) * fTotalWeight;
     int i = 0;
@@ -273,14 +274,20 @@ CbSmartPointer<KaCSurfelCollectionCCT> KaCPhantomScanGenerator::Generate() const
         f.point.z - (f.normal.x * (x - f.point.x) + f.normal.y * (y - f.point.y)) / f.normal.z;
     double px = x, py = y, pz = z;
     if (prm.fNoiseSigma > 0.0f) {
-      px += noise(rng);
-      py += noise(rng);
-      pz += noise(rng);
+      px += fSigma * gauss(rng);
+      py += fSigma * gauss(rng);
+      pz += fSigma * gauss(rng);
     }
     positions[s] =
         CbVector3f(static_cast<float>(px * prm.scale.x), static_cast<float>(py * prm.scale.y),
                    static_cast<float>(pz * prm.scale.z));
-    normalCodes[s] = codes[i];
+    V3 n = scaledNormals[i];
+    if (fNormalSigma > 0.0) {
+      n = Unit(n +
+               V3{fNormalSigma * gauss(rng), fNormalSigma * gauss(rng), fNormalSigma * gauss(rng)});
+    }
+    normalCodes[s] = KaCNormalCodec::Encode(
+        CbVector3f(static_cast<float>(n.x), static_cast<float>(n.y), static_cast<float>(n.z)));
     labels[s] = static_cast<unsigned int>(i);
     ++s;
   }

@@ -30,6 +30,10 @@ class KaCPhantomScanGenerator {
     unsigned int nNrSurfels = 100000;
     /// Standard deviation of the Gaussian noise added to each coordinate, millimetres.
     float fNoiseSigma = 0.0f;
+    /// Standard deviation of the angular noise of the normals, degrees. Noise-free normals would
+    /// give every surfel of a face the same normal code, which the analyzer does not handle
+    /// well (docs/phantom.md); real surfel normals scatter by a few degrees.
+    float fNormalNoiseDegrees = 2.0f;
     /// Seed of the generator's own random engine.
     unsigned int nSeed = 1;
     /// Deformation: positions are multiplied by these factors after sampling (normals follow).
@@ -42,7 +46,8 @@ class KaCPhantomScanGenerator {
   };
 
   /// Builds the phantom's planes and corners for the parameters. Throws CbException for a
-  /// negative or non-finite noise, a zero or non-finite scale, or a tilted wall outside 0..4.
+  /// negative or non-finite noise (either kind), a zero or non-finite scale, or a tilted wall
+  /// outside 0..4.
   explicit KaCPhantomScanGenerator(const Parameters& parameters);
 
   /// A new collection (full attribute set) of the requested number of surfels; the caller
