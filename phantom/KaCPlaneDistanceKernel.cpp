@@ -16,10 +16,12 @@ namespace {
 
 constexpr std::size_t c_nBlock = 256;
 
-inline void DistanceLoop(const float* __restrict px, const float* __restrict py,
-                         const float* __restrict pz, const float* __restrict mx,
-                         const float* __restrict my, const float* __restrict mz, std::size_t n,
-                         const CyPlane& plane, float* __restrict pOut) {
+// An AVX2 clone (eight lanes, _ZGVdN8v_acosf) is picked at load time where the processor has
+// it; the default clone uses the SSE2 variant (_ZGVbN4v_acosf).
+__attribute__((target_clones("avx2", "default"))) void DistanceLoop(
+    const float* __restrict px, const float* __restrict py, const float* __restrict pz,
+    const float* __restrict mx, const float* __restrict my, const float* __restrict mz,
+    std::size_t n, const CyPlane& plane, float* __restrict pOut) {
   const CbVector3f& q = plane.GetPoint();
   const CbVector3f& nrm = plane.GetNormal();
   const float qx = q.x, qy = q.y, qz = q.z;
