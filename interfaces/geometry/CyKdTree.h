@@ -4,18 +4,22 @@
 
 #include "base/CbVector3f.h"
 
-/// A kd-tree over a fixed set of 3D points for nearest-neighbour queries (Euclidean). The tree
-/// keeps its own copy of the points, so it does not depend on the storage it was built from.
+/// A kd-tree over a fixed set of 3D points for nearest-neighbour queries (Euclidean distance,
+/// reported squared). The tree keeps its own copy of the points, laid out in the order of its
+/// leaves, so it does not depend on the storage it was built from and a query reads nearby
+/// memory whatever order that storage had. Indices are always those of the points as given.
 /// Immutable after construction: any number of threads may query it at once.
 class CyKdTree {
  public:
-  /// Builds the tree over nCount points read at pPoints with a byte stride of nStride.
+  /// Builds the tree over nCount points read at pPoints with a byte stride of nStride (the
+  /// storage is read only during construction).
   CyKdTree(const CbVector3f* pPoints, unsigned int nStride, unsigned int nCount);
   ~CyKdTree();
   CyKdTree(const CyKdTree&) = delete;
   CyKdTree& operator=(const CyKdTree&) = delete;
 
   [[nodiscard]] unsigned int GetNrPoints() const noexcept;
+  /// The tree's copy of point i (i < GetNrPoints()).
   [[nodiscard]] const CbVector3f& GetPoint(unsigned int i) const noexcept;
   /// The nearest point to q: false when the tree is empty. Of equally near points any one may
   /// be reported.

@@ -6,11 +6,12 @@
 #include "geometry/CyKdTree.h"
 
 /// Query object over a CyKdTree: holds the result of the last query. Keeps the tree's address;
-/// the tree must outlive it. One query object per thread.
+/// the tree must outlive it. One query object per thread; any number of them may share a tree.
+/// A single-nearest query without self-exclusion allocates nothing.
 class CyKdTreeInterface {
  public:
-  /// bExcludeSelf: when true, a point at distance 0 is not reported (queries of a tree's own
-  /// points). The library builds it with false.
+  /// bExcludeSelf: when true, no point at distance 0 is reported, duplicates included (queries
+  /// of a tree's own points). The library builds it with false.
   CyKdTreeInterface(const CyKdTree& tree, bool bExcludeSelf);
 
   /// Finds up to nCount nearest neighbours of point, nearest first; gives how many.

@@ -37,6 +37,13 @@ std::vector<unsigned int> CyAttributeContainer::GetIds() const {
 }
 
 void CyAttributeContainer::SetCount(unsigned int n, bool bKeep) {
+  // The same count keeps the arrays, so views taken before stay valid as documented.
+  if (n == m_nCount) {
+    if (!bKeep) {
+      for (Attribute& a : m_vecAttributes) std::fill(a.bytes.begin(), a.bytes.end(), 0);
+    }
+    return;
+  }
   // Build every new array first so that a failed allocation leaves the container unchanged.
   std::vector<std::vector<unsigned char>> fresh;
   fresh.reserve(m_vecAttributes.size());

@@ -81,6 +81,17 @@ TEST(KaCSurfelCollectionCCT, SetCountKeepsPrefixAndDefaultsNewSurfels) {
   EXPECT_EQ(c.GetPosition(3), p3);
   EXPECT_TRUE(KaCNormalCodec::IsUnset(c.GetNormalAccessor()[5]));
   EXPECT_EQ(static_cast<const KaCSurfelCollectionCCT&>(c).GetQualityAccessor()[5], 1.0f);
+
+  // The same count keeps the storage: a view taken before still points at the surfels, which
+  // without keeping the contents start again from the defaults.
+  const auto pos = c.GetAccessor<CbVector3f>(eSurfelAttributePosition);
+  c.SetCount(6, true);
+  EXPECT_EQ(c.GetAccessor<CbVector3f>(eSurfelAttributePosition).pData, pos.pData);
+  EXPECT_EQ(pos[3], p3);
+  c.SetCount(6, false);
+  EXPECT_EQ(c.GetAccessor<CbVector3f>(eSurfelAttributePosition).pData, pos.pData);
+  EXPECT_EQ(pos[3], CbVector3f(0.0f, 0.0f, 0.0f));
+  EXPECT_TRUE(KaCNormalCodec::IsUnset(c.GetNormalAccessor()[3]));
 }
 
 // Assignment keeps the target's storage: compact to float is exact, float to compact

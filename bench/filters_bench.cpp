@@ -1,0 +1,121 @@
+// Compaction by quality range and colour coding by quality over large collections, against the
+// floor: a plain copy of the same collection's attribute bytes, measured in the same run (into
+// arrays allocated once, and into freshly allocated ones).
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include <tolvane/KaCMpDiscardQualityRange.h>
+#include <tolvane/KaCMpFtColorCodeByQuality.h>
+
+#include "container/CySurfelCollectionBase.h"
+#include "container/KaCSurfelCollectionCCT.h"
+
+namespace {
+
+// n surfels on a grid with varied colours, tissue types and boundary flags; qualities run
+// through k/15 for k = 0..15.
+KaCSurfelCollectionCCT MakeCollection(unsigned int n) {
+  KaCSurfelCollectionCCT c(n, true);
+  std::mt19937 rng(7);
+  const auto pos = c.GetAccessor<CbVector3f>(eSurfelAttributePosition);
+  const auto colors = c.GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
+  for (unsigned int i = 0; i < n; ++i) {
+    pos[i] = CbVector3f(static_cast<float>(i % 1000), static_cast<float>(i / 1000), 0.0f);
+    colors[i] = KaCCompressedColor(static_cast<int>(rng() & 0xFFu), static_cast<int>(rng() & 0xFFu),
+                                   static_cast<int>(rng() & 0xFFu));
+    c.GetQualityAccessor().Set(i, static_cast<float>(i % 16) / 15.0f);
+    c.GetTissueTypeAccessor().Set(i, static_cast<unsigned char>(i % 4));
+    c.GetBoundaryFlagAccessor().Set(i, i % 3 == 0);
+  }
+  return c;
+}
+
+// 0..7/15 holds exactly half of the qualities.
+constexpr float c_fHalf = 7.5f / 15.0f;
+
+void BM_Floor_CopyCollectionBytes(benchmark::State& state) {
+  const auto n = static_cast<unsigned int>(state.range(0));
+  const KaCSurfelCollectionCCT c = MakeCollection(n);
+  const CyAttributeContainer& attributes = c.GetCySurfelCollection()->GetAttributeContainer();
+  std::vector<CyAttributeContainer::View> views;
+  std::vector<std::vector<unsigned char>> copies;
+  for (unsigned int id : attributes.GetIds()) {
+    views.push_back(attributes.Get(id));
+    copies.emplace_back(static_cast<std::size_t>(n) * views.back().nElementSize, 1);
+  }
+  for (auto _ : state) {
+    for (std::size_t k = 0; k < views.size(); ++k) {
+      std::memcpy(copies[k].data(), views[k].pData, copies[k].size());
+    }
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_Floor_CopyCollectionBytes)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+// The same copy into freshly allocated arrays, as a compaction must make: it adds what the
+// allocator and the first touch of new pages cost on this machine.
+void BM_Floor_AllocateAndCopyCollectionBytes(benchmark::State& state) {
+  const auto n = static_cast<unsigned int>(state.range(0));
+  const KaCSurfelCollectionCCT c = MakeCollection(n);
+  const CyAttributeContainer& attributes = c.GetCySurfelCollection()->GetAttributeContainer();
+  std::vector<CyAttributeContainer::View> views;
+  for (unsigned int id : attributes.GetIds()) views.push_back(attributes.Get(id));
+  for (auto _ : state) {
+    std::vector<std::vector<unsigned char>> copies;
+    copies.reserve(views.size());
+    for (const CyAttributeContainer::View& v : views) {
+      const auto* p = static_cast<const unsigned char*>(v.pData);
+      copies.emplace_back(p, p + static_cast<std::size_t>(n) * v.nElementSize);
+    }
+    benchmark::DoNotOptimize(copies.data());
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_Floor_AllocateAndCopyCollectionBytes)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond);
+
+void BM_KaCMpDiscardQualityRange_RemoveHalf(benchmark::State& state) {
+  const auto n = static_cast<unsigned int>(state.range(0));
+  const KaCSurfelCollectionCCT source = MakeCollection(n);
+  KaCSurfelCollectionCCT work(0);
+  const KaCMpDiscardQualityRange filter(0.0f, c_fHalf);
+  for (auto _ : state) {
+    state.PauseTiming();
+    work = source;
+    state.ResumeTiming();
+    filter(work);
+    benchmark::DoNotOptimize(work.GetNrSurfels());
+  }
+  if (work.GetNrSurfels() != n / 2) state.SkipWithError("did not remove half of the surfels");
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_KaCMpDiscardQualityRange_RemoveHalf)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond);
+
+void BM_KaCMpFtColorCodeByQuality_Quality(benchmark::State& state) {
+  const auto n = static_cast<unsigned int>(state.range(0));
+  KaCSurfelCollectionCCT c = MakeCollection(n);
+  KaCMpFtColorCodeByQuality::SetColorCodedEntity(0);
+  const KaCMpFtColorCodeByQuality filter;
+  for (auto _ : state) {
+    filter(c);
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_KaCMpFtColorCodeByQuality_Quality)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,226 @@
+#include <tolvane/CMpComputeSurfelCollectionDistance.h>
+
+#include <cmath>
+#include <cstdint>
+#include <utility>
+
+#include "base/CbException.h"
+#include "base/CbVector3f.h"
+#include "container/KaCNormalCodec.h"
+#include "container/KaCSurfelCollectionCCT.h"
+#include "geometry/CyKdTree.h"
+#include "geometry/CyKdTreeInterface.h"
+#include "geometry/CyMathConstants.h"
+
+namespace {
+
+// Moves p by the column-major matrix m as the homogeneous point (x, y, z, 1), in double, and
+// divides by the fourth component before narrowing to float.
+CbVector3f Transform(const double* m, const CbVector3f& p) noexcept {
+  const double x = p.x;
+  const double y = p.y;
+  const double z = p.z;
+  const double xp = m[0] * x + m[4] * y + m[8] * z + m[12];
+  const double yp = m[1] * x + m[5] * y + m[9] * z + m[13];
+  const double zp = m[2] * x + m[6] * y + m[10] * z + m[14];
+  const double wp = m[3] * x + m[7] * y + m[11] * z + m[15];
+  return {static_cast<float>(xp / wp), static_cast<float>(yp / wp), static_cast<float>(zp / wp)};
+}
+
+// Bits per axis of the grid that orders the visits; 2^18 cells in all.
+constexpr unsigned int c_nOrderBits = 6;
+constexpr std::uint32_t c_nOrderCells = 1u << c_nOrderBits;
+
+// Spreads the low c_nOrderBits bits of v so that two zero bits follow each of them.
+std::uint32_t SpreadBits(std::uint32_t v) noexcept {
+  std::uint32_t r = 0;
+  for (unsigned int b = 0; b < c_nOrderBits; ++b) r |= ((v >> b) & 1u) << (3 * b);
+  return r;
+}
+
+// Cell coordinate of t in 0..c_nOrderCells-1; NaN and values below the box go to 0.
+std::uint32_t Cell(float t) noexcept {
+  if (!(t > 0.0f)) return 0u;
+  return t < static_cast<float>(c_nOrderCells - 1) ? static_cast<std::uint32_t>(t)
+                                                   : c_nOrderCells - 1;
+}
+
+// The order in which to visit the surfels: along a Morton curve over a grid of cells spanning
+// their bounding cube, surfels of one cell in storage order. Consecutive queries then land in
+// the same part of the reference tree, which stays in cache whatever order the collection is
+// stored in. The grid is coarse on purpose: a cell's part of the tree fits in cache, and a
+// counting sort over few cells needs little memory. The order is taken on the positions before
+// the transformation, which moves neighbours together.
+void VisitingOrder(const KaTAttributeAccessor<const CbVector3f>& pos, unsigned int n,
+                   std::vector<unsigned int>& order) {
+  float lo[3] = {INFINITY, INFINITY, INFINITY};
+  float hi[3] = {-INFINITY, -INFINITY, -INFINITY};
+  for (unsigned int i = 0; i < n; ++i) {
+    const CbVector3f& p = pos[i];
+    for (int a = 0; a < 3; ++a) {
+      const float v = p[a];
+      if (!std::isfinite(v)) continue;
+      lo[a] = v < lo[a] ? v : lo[a];
+      hi[a] = v > hi[a] ? v : hi[a];
+    }
+  }
+  float extent = 0.0f;
+  for (int a = 0; a < 3; ++a) {
+    if (hi[a] > lo[a] && hi[a] - lo[a] > extent) extent = hi[a] - lo[a];
+    if (!(hi[a] >= lo[a])) lo[a] = 0.0f;  // no finite coordinate on this axis
+  }
+  const float scale =
+      extent > 0.0f && std::isfinite(extent) ? static_cast<float>(c_nOrderCells) / extent : 0.0f;
+  const auto key = [&](const CbVector3f& p) {
+    return SpreadBits(Cell((p.x - lo[0]) * scale)) |
+           (SpreadBits(Cell((p.y - lo[1]) * scale)) << 1) |
+           (SpreadBits(Cell((p.z - lo[2]) * scale)) << 2);
+  };
+
+  std::vector<unsigned int> start(c_nOrderCells * c_nOrderCells * c_nOrderCells + 1, 0u);
+  for (unsigned int i = 0; i < n; ++i) ++start[key(pos[i]) + 1];
+  for (std::size_t c = 1; c < start.size(); ++c) start[c] += start[c - 1];
+  order.resize(n);
+  for (unsigned int i = 0; i < n; ++i) order[start[key(pos[i])]++] = i;
+}
+
+// Asks the processor to fetch *p ahead of use; a hint only.
+template <class T>
+void Prefetch(const T* p) noexcept {
+#if defined(__GNUC__) || defined(__clang__)
+  __builtin_prefetch(p);
+#else
+  (void)p;
+#endif
+}
+
+[[noreturn]] void ThrowNoInput(int line) {
+  throw CbException("CMpComputeSurfelCollectionDistance::Compute", __FILE__, line,
+                    "SetInput must be called before Compute");
+}
+
+}  // namespace
+
+CMpComputeSurfelCollectionDistance::CMpComputeSurfelCollectionDistance()
+    : m_pReference(nullptr),
+      m_pMoving(nullptr),
+      m_matTransformation(c_matIdentityD),
+      m_fMaxDistance(-1.0f) {}
+
+CMpComputeSurfelCollectionDistance::CMpComputeSurfelCollectionDistance(
+    const CMpComputeSurfelCollectionDistance& other) = default;
+
+CMpComputeSurfelCollectionDistance::CMpComputeSurfelCollectionDistance(
+    CMpComputeSurfelCollectionDistance&& other) noexcept
+    : m_pReference(other.m_pReference),
+      m_pMoving(other.m_pMoving),
+      m_matTransformation(other.m_matTransformation),
+      m_fMaxDistance(other.m_fMaxDistance),
+      m_vecDistances(std::move(other.m_vecDistances)) {
+  other.m_vecDistances.clear();
+}
+
+CMpComputeSurfelCollectionDistance& CMpComputeSurfelCollectionDistance::operator=(
+    const CMpComputeSurfelCollectionDistance& other) = default;
+
+CMpComputeSurfelCollectionDistance& CMpComputeSurfelCollectionDistance::operator=(
+    CMpComputeSurfelCollectionDistance&& other) noexcept {
+  if (this != &other) {
+    m_pReference = other.m_pReference;
+    m_pMoving = other.m_pMoving;
+    m_matTransformation = other.m_matTransformation;
+    m_fMaxDistance = other.m_fMaxDistance;
+    m_vecDistances = std::move(other.m_vecDistances);
+    other.m_vecDistances.clear();
+  }
+  return *this;
+}
+
+CMpComputeSurfelCollectionDistance::~CMpComputeSurfelCollectionDistance() = default;
+
+void CMpComputeSurfelCollectionDistance::SetInput(const KaCSurfelCollectionCCT& reference,
+                                                  const KaCSurfelCollectionCCT& moving,
+                                                  const CbMatrix4Rd& transformation,
+                                                  float fMaxDistance) {
+  m_pReference = &reference;
+  m_pMoving = &moving;
+  m_matTransformation = transformation;
+  m_fMaxDistance = fMaxDistance > 0.0f ? fMaxDistance : 2.0f * reference.GetAvgDensity();
+}
+
+bool CMpComputeSurfelCollectionDistance::Compute() {
+  m_vecDistances.clear();
+  if (m_pReference == nullptr || m_pMoving == nullptr) ThrowNoInput(__LINE__);
+  const KaCSurfelCollectionCCT& reference = *m_pReference;
+  const KaCSurfelCollectionCCT& moving = *m_pMoving;
+  const unsigned int nMoving = moving.GetNrSurfels();
+  m_vecDistances.assign(nMoving, c_fNoDistance);
+
+  CyKdTreeInterface query(reference.GetKdTree(), false);
+  const KaTAttributeAccessor<const CbVector3f> refPos =
+      reference.GetAccessor<CbVector3f>(eSurfelAttributePosition);
+  const KaTAttributeAccessor<const unsigned short> refNormals =
+      reference.GetAccessor<unsigned short>(eSurfelAttributeNormal);
+  const KaTAttributeAccessor<const CbVector3f> movPos =
+      moving.GetAccessor<CbVector3f>(eSurfelAttributePosition);
+  const KaTAttributeAccessor<const unsigned short> movNormals =
+      moving.GetAccessor<unsigned short>(eSurfelAttributeNormal);
+  const float fLimit2 = m_fMaxDistance * m_fMaxDistance;
+  const CbVector3f* pNormalTable = KaCNormalCodec::GetTable();
+
+  // Visit the surfels along a space-filling curve. Each surfel's result depends only on its
+  // own query, so the order changes the speed, not the result.
+  std::vector<unsigned int> vecOrder;
+  VisitingOrder(movPos, nMoving, vecOrder);
+
+  float* const pResult = m_vecDistances.data();
+  const CbVector3f zero;
+  // The measurement of a surfel whose neighbour was found: the neighbour's position and normal
+  // are read one visit later, so that fetching them overlaps the next query.
+  struct Found {
+    unsigned int i;
+    unsigned int j;
+    CbVector3f q;
+  };
+  const auto measure = [&](const Found& f) {
+    const CbVector3f a = refPos[f.j];
+    const CbVector3f nR = pNormalTable[refNormals[f.j]];
+    if (nR == zero) return;
+    const CbVector3f& q = f.q;
+    // Float order kept as stated: d = ((dy ny + dx nx) + dz nz), |e|^2 = (ey^2 + ex^2) + ez^2.
+    const float d = ((q.y - a.y) * nR.y + (q.x - a.x) * nR.x) + (q.z - a.z) * nR.z;
+    const float ex = a.x - (q.x - d * nR.x);
+    const float ey = a.y - (q.y - d * nR.y);
+    const float ez = a.z - (q.z - d * nR.z);
+    const float e2 = (ey * ey + ex * ex) + ez * ez;
+    if (e2 > fLimit2) return;
+    pResult[f.i] = d;
+  };
+
+  // The order also takes the moving surfels out of storage order; fetch them a few visits
+  // ahead. It covers the surfels counted above: the collection stays unchanged meanwhile.
+  constexpr unsigned int c_nAhead = 8;
+  Found pending{0, 0, zero};
+  bool bPending = false;
+  for (unsigned int k = 0; k < nMoving; ++k) {
+    if (k + c_nAhead < nMoving) {
+      const unsigned int iAhead = vecOrder[k + c_nAhead];
+      Prefetch(&movPos[iAhead]);
+      Prefetch(&movNormals[iAhead]);
+      Prefetch(pResult + iAhead);
+    }
+    const unsigned int i = vecOrder[k];
+    // An unset moving normal gives the marker whatever is found, so the query is skipped.
+    if (pNormalTable[movNormals[i]] == zero) continue;
+    const CbVector3f q = Transform(m_matTransformation.m, movPos[i]);
+    if (query.QueryNeighbors(q, 1) == 0) continue;
+    const unsigned int j = query.GetNeighborPositionIndex(0);
+    Prefetch(&refPos[j]);
+    Prefetch(&refNormals[j]);
+    if (bPending) measure(pending);
+    pending = {i, j, q};
+    bPending = true;
+  }
+  if (bPending) measure(pending);
+  return true;
+}

@@ -1,0 +1,91 @@
+#include <tolvane/KaCMpFtColorCode.h>
+
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+#include "base/CbException.h"
+#include "container/CyColorRGBA.h"
+#include "container/KaCCompressedColor.h"
+#include "container/KaSurfelAttributes.h"
+#include "tissue/KaCColorCoder.h"
+
+namespace {
+
+// One coder for the whole library, built on first use (function-local statics are initialised
+// once, even under concurrent first calls) and destroyed when the library unloads.
+KaCColorCoder& SharedDefaultColorCoder() {
+  static KaCColorCoder s_coder;
+  return s_coder;
+}
+
+}  // namespace
+
+KaCMpFtColorCode::KaCMpFtColorCode(float fMinValue, float fMaxValue, std::vector<float>& values,
+                                   const KaCColorCoder* pColorCoder, int iStride)
+    : m_fMinValue(fMinValue),
+      m_fMaxValue(fMaxValue),
+      m_iStride(iStride),
+      m_pValues(&values),
+      m_pColorCoder(pColorCoder) {}
+
+KaCMpFtColorCode::KaCMpFtColorCode(const KaCMpFtColorCode& other)
+    : KaAMpFtSurfelCollection(other),
+      m_fMinValue(other.m_fMinValue),
+      m_fMaxValue(other.m_fMaxValue),
+      m_iStride(other.m_iStride),
+      m_pValues(other.m_pValues),
+      m_pColorCoder(other.m_pColorCoder) {}
+
+KaCMpFtColorCode::~KaCMpFtColorCode() = default;
+
+void KaCMpFtColorCode::operator()(KaCSurfelCollectionCCT& collection) const {
+  KaCColorCoder& shared = SharedDefaultColorCoder();
+  if (m_pColorCoder == nullptr) {
+    shared.SetRange(m_fMinValue, m_fMaxValue);
+    shared.SetIntegerMode(0);
+    m_pColorCoder = &shared;
+  }
+
+  CbSmartPointer<CySurfelCollectionStatic> spStorage = collection.GetCySurfelCollection();
+  auto* pBase = dynamic_cast<CySurfelCollectionBase*>(spStorage.Get());
+  const CyAttributeContainer& attributes = pBase->GetAttributeContainer();
+  if (!attributes.Has(eSurfelAttributeColor)) {
+    throw CbException("KaCMpFtColorCode::operator()", __FILE__, __LINE__,
+                      "the collection has no colour attribute");
+  }
+  const CyAttributeContainer::View colors = attributes.Get(eSurfelAttributeColor);
+  if (colors.nElementSize != sizeof(KaCCompressedColor)) {
+    throw CbException("KaCMpFtColorCode::operator()", __FILE__, __LINE__,
+                      "the colour attribute does not hold three-byte colours");
+  }
+  auto* pData = static_cast<unsigned char*>(colors.pData);
+  const unsigned int nStride = colors.nStride;
+
+  // Nothing in the loop changes the coder or the vector: a local copy of the coder and the
+  // vector's data and size read once keep the loop free of reloads after each colour store.
+  const KaCColorCoder coder = *m_pColorCoder;
+  const float* pValues = m_pValues->data();
+  const int nValues = static_cast<int>(m_pValues->size());
+  const unsigned int nSurfelStride = static_cast<unsigned int>(m_iStride);
+  const KaCCompressedColor grey(
+      static_cast<unsigned long>(CyColorRGBA::ConvertToUInt32(0.5f, 0.5f, 0.5f, 1.0f)));
+  for (int k = 0; k < nValues; ++k) {
+    const float v = pValues[k];
+    KaCCompressedColor color = grey;
+    if (v != std::numeric_limits<float>::max()) {
+      float rgb[3];
+      coder.SetColor(v, rgb);
+      color = KaCCompressedColor(rgb[0], rgb[1], rgb[2]);
+    }
+    // Surfel index and byte offset in 32 bits.
+    const unsigned int s = static_cast<unsigned int>(k) * nSurfelStride;
+    unsigned char* p = pData + s * nStride;
+    // R and G in one 16-bit store, composed in a register, then B.
+    const unsigned char rg[2] = {color.r, color.g};
+    std::uint16_t nRG = 0;
+    std::memcpy(&nRG, rg, 2);
+    std::memcpy(p, &nRG, 2);
+    p[2] = color.b;
+  }
+}

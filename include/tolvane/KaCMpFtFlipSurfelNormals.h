@@ -1,0 +1,18 @@
+#pragma once
+
+#include "container/KaAMpFtSurfelCollection.h"
+
+/// Turns every surfel normal around (the collection's FlipNormals; unset normals stay unset).
+/// Whatever the collection reports is passed on.
+///
+/// Threads: stateless; one object may serve several threads on different collections.
+class KaCMpFtFlipSurfelNormals : public KaAMpFtSurfelCollection {
+ public:
+  KaCMpFtFlipSurfelNormals();
+  KaCMpFtFlipSurfelNormals(const KaCMpFtFlipSurfelNormals& other);
+  KaCMpFtFlipSurfelNormals& operator=(const KaCMpFtFlipSurfelNormals& other);
+  ~KaCMpFtFlipSurfelNormals() override;
+
+  using KaAMpFtSurfelCollection::operator();
+  void operator()(KaCSurfelCollectionCCT& collection) const override;
+};
