@@ -1,5 +1,7 @@
 #include <tolvane/KaCCalibrationPhantomCCTAnalyzer.h>
 
+#include <tolvane/KaCMpFtColorCode.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
@@ -204,6 +206,12 @@ CbSmartPointer<KaCSurfelCollectionCCT> KaCCalibrationPhantomCCTAnalyzer::Compute
     for (unsigned int s : m_vecClusters[i]) values[s] = fValue;
   }
   CbSmartPointer<KaCSurfelCollectionCCT> spResult(new KaCSurfelCollectionCCT(*m_pSamples, false));
+  {
+    // A null coder: the filter uses the shared default coder, set to the range 0 to planes.
+    CbSmartPointer<KaIFtSurfelCollection> spColorCode(
+        new KaCMpFtColorCode(0.0f, static_cast<float>(m_nNrPlanes), values, nullptr, 1));
+    (*spColorCode)(*spResult);
+  }
   return spResult;
 }
 

@@ -1,5 +1,6 @@
 // The analyzer's stages on hand-made data, and its driver's bookkeeping.
 #include <tolvane/KaCCalibrationPhantomCCTAnalyzer.h>
+#include <tolvane/KaCMpFtColorCode.h>
 #include <tolvane/KaCPhantomScanGenerator.h>
 
 #include <cmath>
@@ -11,6 +12,7 @@
 
 #include "base/CbException.h"
 #include "container/KaCNormalCodec.h"
+#include "tissue/KaCColorCoder.h"
 #include "tests/phantom/AnalyzerProbe.h"
 
 namespace {
@@ -258,6 +260,18 @@ TEST(KaCCalibrationPhantomCCTAnalyzer, ComputeRefusesBadSetupsAndLeavesInputsAlo
   for (size_t i = 0; i < 7; ++i) nKept += a.GetNrSamples(i);
   EXPECT_LT(nKept, scan->GetNrSurfels());
   EXPECT_GT(nKept, scan->GetNrSurfels() * 85 / 100);
+
+  // Colours: value i + 1 for plane i, 0 for outliers, on the range 0 to 7.
+  std::vector<float> values(scan->GetNrSurfels(), 0.0f);
+  for (size_t i = 0; i < 7; ++i) {
+    for (unsigned int s : Probe(a).ClustersOf()[i]) values[s] = float(i + 1);
+  }
+  KaCColorCoder coder(0.0f, 7.0f);
+  KaCSurfelCollectionCCT expected(*scan, false);
+  KaCMpFtColorCode(0.0f, 7.0f, values, &coder, 1)(expected);
+  for (unsigned int s = 0; s < scan->GetNrSurfels(); ++s) {
+    ASSERT_EQ(result->GetColor(s), expected.GetColor(s)) << s;
+  }
 }
 
 TEST(KaCCalibrationPhantomCCTAnalyzer, DurationsAddUpAndMoveLeavesTextsInSource) {
