@@ -86,6 +86,27 @@ TEST(KaCPhantomScanGenerator, AnalyzerGivesEachFaceItsRole) {
   }
 }
 
+TEST(KaCPhantomScanGenerator, ShapeInitialisationFindsWallsByFacing) {
+  GeneratedScan run(Params(20000, 0.0f));
+  KaCCalibrationPhantomCCTAnalyzer a(run.scan, run.scan, 7);
+  Probe probe(a);
+  probe.InitPlanes2();
+  const CbVector3f mean = probe.AverageNormal();
+  // Facing planes: the mean normal through a rim, a floor and a base plate sample.
+  for (int i : {0, 5, 6}) {
+    EXPECT_EQ(probe.Planes()[i].GetNormal(), mean);
+    const CyPlane face(run.generator.GetNormal(i), run.generator.GetPoint(i));
+    EXPECT_LT(face.GetDistance(probe.Planes()[i].GetPoint()), 1e-4f) << i;
+  }
+  // Buckets +x, -x, +y, -y facing: the walls on the -x, +x, -y and +y sides.
+  const int walls[4] = {3, 4, 1, 2};
+  for (int j = 0; j < 4; ++j) {
+    const CbVector3f n = run.generator.GetNormal(walls[j]);
+    EXPECT_GT(std::fabs(probe.Planes()[j + 1].GetNormal().Dot(n)), 0.99999f) << j;
+    EXPECT_LT(std::fabs((probe.Centers()[j + 1] - run.generator.GetPoint(walls[j])).Dot(n)), 1e-4f);
+  }
+}
+
 TEST(KaCPhantomScanGenerator, MeasuresTrueGeometryAcrossNoiseAndDeformations) {
   // Noise levels in mm and the error bound each must meet (none for 5 and 20 µm: reported).
   const float noises[4] = {0.0f, 0.005f, 0.01f, 0.02f};
