@@ -34,7 +34,6 @@ struct KaCCalibrationPhantomCCTAnalyzerProbe {
   void Sort(const CbVector3f& d, size_t first, size_t last, Clusters& clusters) {
     m.SortPlanes(d, first, last, clusters);
   }
-  void SortPhantom(const CbVector3f& a, Clusters& clusters) { m.SortPlanes(a, clusters); }
   void Measure() { m.MeasurePhantom(); }
 
   KaCCalibrationPhantomCCTAnalyzer& m;
