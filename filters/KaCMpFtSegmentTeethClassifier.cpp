@@ -1,11 +1,6 @@
 #include <tolvane/KaCMpFtSegmentTeethClassifier.h>
 
-#include "tissue/KaCToothTissueMath.h"
-
 namespace {
-
-constexpr unsigned char c_nToothTissue = 0;
-constexpr unsigned char c_nGingivaTissue = 3;
 
 // Drops a collection's support structures when it goes out of scope, so that a decision that
 // throws halfway still leaves no stale kd-tree behind.
@@ -43,27 +38,14 @@ KaCMpFtSegmentTeethClassifier& KaCMpFtSegmentTeethClassifier::operator=(
 
 KaCMpFtSegmentTeethClassifier::~KaCMpFtSegmentTeethClassifier() = default;
 
-void KaCMpFtSegmentTeethClassifier::operator()(KaCCompressedColor& color, unsigned char& tissueType,
-                                               float& quality) const {
-  const int packed = color.r * 65536 + color.g * 256 + color.b;
-  const int hue = KaCToothTissueMath::GetHue(static_cast<unsigned long>(packed));
-  // C's remainder keeps the dividend's sign: a negative offset can give a negative result.
-  const int shifted = (hue + m_iHueOffset) % 360;
-  if (shifted > m_iToothTissueThreshold) {
-    tissueType = c_nToothTissue;
-    quality *= 1.0f;
-  } else {
-    tissueType = c_nGingivaTissue;
-    quality *= m_fGingivaQuality;
-  }
-}
-
 void KaCMpFtSegmentTeethClassifier::operator()(KaCSurfelCollectionCCT& collection) const {
   const SupportStructureReset reset(collection);
   const KaTAttributeAccessor<KaCCompressedColor> colors =
       collection.GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
-  KaCTissueTypeAccessor& tissueTypes = collection.GetTissueTypeAccessor();
-  KaCQualityAccessor& qualities = collection.GetQualityAccessor();
+  // Local copies of the accessors (pointers and strides), so that the byte stores of the loop
+  // do not force their reloading in every iteration.
+  KaCTissueTypeAccessor tissueTypes = collection.GetTissueTypeAccessor();
+  KaCQualityAccessor qualities = collection.GetQualityAccessor();
 
   for (unsigned int i = 0; i < collection.GetNrSurfels(); ++i) {
     KaCQualityAccessor::Proxy quality = qualities[i];
@@ -90,7 +72,7 @@ void KaCMpFtSegmentTeethClassifier::rescaleGingiva(KaCSurfelCollectionCCT& colle
   KaCTissueTypeAccessor& tissueTypes = collection.GetTissueTypeAccessor();
   KaCQualityAccessor& qualities = collection.GetQualityAccessor();
   for (unsigned int i = 0; i < collection.GetNrSurfels(); ++i) {
-    if (tissueTypes.Get(i) != c_nGingivaTissue) continue;
+    if (tissueTypes.Get(i) != KaCMpFtSegmentTeethClassifier::c_nGingivaTissue) continue;
     KaCQualityAccessor::Proxy quality = qualities[i];
     quality *= fFactor;
   }

@@ -4,8 +4,6 @@
 
 namespace {
 
-constexpr unsigned char c_nToothTissue = 0;
-constexpr unsigned char c_nGingivaTissue = 3;
 // Training may end at the earliest in the frame that brings the good frames above this.
 constexpr unsigned int c_nMinGoodFramesBeforeEnd = 9;
 
@@ -42,8 +40,10 @@ void KaCMpFtToothTissueTrainingDuringAcquisition::operator()(
     KaCSurfelCollectionCCT& collection) const {
   KaCToothTissueMath frameStatistics;
   const unsigned int n = collection.GetNrSurfels();
-  KaCTissueTypeAccessor& tissueTypes = collection.GetTissueTypeAccessor();
-  KaCQualityAccessor& qualities = collection.GetQualityAccessor();
+  // Local copies of the accessors (pointers and strides), so that the byte stores of the loops
+  // do not force their reloading in every iteration.
+  KaCTissueTypeAccessor tissueTypes = collection.GetTissueTypeAccessor();
+  KaCQualityAccessor qualities = collection.GetQualityAccessor();
   const KaTAttributeAccessor<KaCCompressedColor> colors =
       collection.GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
 
@@ -54,7 +54,7 @@ void KaCMpFtToothTissueTrainingDuringAcquisition::operator()(
       frameStatistics.AddToData(collection.GetHue(i));
       KaCQualityAccessor::Proxy quality = qualities[i];
       quality = 0.0f;  // written only where it was not 0 already
-      tissueTypes.Set(i, c_nGingivaTissue);
+      tissueTypes.Set(i, KaCMpFtSegmentTeethClassifier::c_nGingivaTissue);
     }
   } else if (bClassify) {
     for (unsigned int i = 0; i < n; ++i) {
@@ -67,7 +67,8 @@ void KaCMpFtToothTissueTrainingDuringAcquisition::operator()(
       quality = fQuality;
     }
   } else {
-    for (unsigned int i = 0; i < n; ++i) tissueTypes.Set(i, c_nToothTissue);
+    for (unsigned int i = 0; i < n; ++i)
+      tissueTypes.Set(i, KaCMpFtSegmentTeethClassifier::c_nToothTissue);
   }
 
   if (!bTraining) return;

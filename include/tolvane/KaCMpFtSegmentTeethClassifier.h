@@ -2,6 +2,7 @@
 
 #include "container/KaAMpFtSurfelCollection.h"
 #include "container/KaCCompressedColor.h"
+#include "tissue/KaCToothTissueMath.h"
 
 /// Tooth/gingiva classification from colour. A colour's hue (KaCToothTissueMath::GetHue, in
 /// degrees) is turned by the hue offset, (hue + offset) % 360 with the sign of the dividend as
@@ -19,6 +20,10 @@
 /// threads at once.
 class KaCMpFtSegmentTeethClassifier : public KaAMpFtSurfelCollection {
  public:
+  /// Tissue types written.
+  static constexpr unsigned char c_nToothTissue = 0;
+  static constexpr unsigned char c_nGingivaTissue = 3;
+
   /// iToothTissueThreshold: shifted hue in degrees above which a colour is tooth.
   /// iHueOffset: degrees added to the hue before the comparison.
   /// fGingivaQuality: factor applied to the quality of gingiva surfels.
@@ -36,8 +41,22 @@ class KaCMpFtSegmentTeethClassifier : public KaAMpFtSurfelCollection {
 
   /// Decides for one colour: writes the tissue type (0 tooth, 3 gingiva) and scales the
   /// quality. The colour is read only; it is passed by reference as the collection stores it.
+  /// Defined here so that callers in other units can inline it when the object is known to be
+  /// a plain classifier.
   virtual void operator()(KaCCompressedColor& color, unsigned char& tissueType,
-                          float& quality) const;
+                          float& quality) const {
+    const int packed = color.r * 65536 + color.g * 256 + color.b;
+    const int hue = KaCToothTissueMath::GetHue(static_cast<unsigned long>(packed));
+    // C's remainder keeps the dividend's sign: a negative offset can give a negative result.
+    const int shifted = (hue + m_iHueOffset) % 360;
+    if (shifted > m_iToothTissueThreshold) {
+      tissueType = c_nToothTissue;
+      quality *= 1.0f;
+    } else {
+      tissueType = c_nGingivaTissue;
+      quality *= m_fGingivaQuality;
+    }
+  }
 
   /// Classifies every surfel in place: tissue type always written, quality written only where
   /// it changed (in compact storage as trunc(q x 15) / 15). Drops the collection's support

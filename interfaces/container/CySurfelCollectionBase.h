@@ -1,15 +1,25 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "base/IReferenceCounted.h"
 
 /// The attribute storage of a surfel collection: one contiguous array per attribute number,
-/// each with a fixed element size. Views stay valid until the count changes or an attribute is
-/// added.
+/// each with a fixed element size. Views stay valid until the count grows beyond what the
+/// arrays already hold, or an attribute is added.
+///
+/// Large arrays come from a process-wide cache of recently freed blocks (at most 256 MiB,
+/// thread-safe), so that collections built and dropped over and over, as compactions do, reuse
+/// memory that is already mapped instead of paying for fresh pages each time.
 class CyAttributeContainer {
  public:
+  CyAttributeContainer() = default;
+  CyAttributeContainer(const CyAttributeContainer& other);
+  CyAttributeContainer& operator=(const CyAttributeContainer&) = delete;
+  ~CyAttributeContainer();
+
   struct View {
     void* pData = nullptr;
     unsigned int nStride = 0;
@@ -25,15 +35,27 @@ class CyAttributeContainer {
   [[nodiscard]] std::vector<unsigned int> GetIds() const;
 
   [[nodiscard]] unsigned int GetCount() const noexcept { return m_nCount; }
-  /// Resizes every attribute to n elements. With bKeep the first min(n, old) elements keep
-  /// their bytes; new elements are zero. Throws std::bad_alloc, leaving the container as it was.
+  /// Resizes every attribute to n elements, in place when the arrays are large enough. With
+  /// bKeep the first min(n, old) elements keep their bytes; every other element is left
+  /// unspecified for the caller to write. Throws std::bad_alloc, leaving the container as it
+  /// was.
   void SetCount(unsigned int n, bool bKeep);
 
+  /// Frees the blocks the process-wide cache holds.
+  static void ReleaseCachedBlocks() noexcept;
+
  private:
+  struct BlockDeleter {
+    std::size_t nCapacity;  // value-initialised to 0 by an empty Block
+    void operator()(unsigned char* p) const noexcept;
+  };
+  using Block = std::unique_ptr<unsigned char[], BlockDeleter>;
+  static Block Allocate(std::size_t nBytes);
+
   struct Attribute {
     unsigned int id = 0;
     unsigned int nElementSize = 0;
-    std::vector<unsigned char> bytes;
+    Block bytes;
   };
   const Attribute* Find(unsigned int id) const noexcept;
 

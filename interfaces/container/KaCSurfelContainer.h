@@ -19,7 +19,8 @@ class KaCSurfelContainer : public IReferenceCounted {
  public:
   /// nCount surfels of the given attribute set, sharing the ray image (which may be null). With
   /// bInitDefaults the surfels start with an unset normal, quality 1, tissue type 0, no boundary
-  /// flag, mid-grey colour and position 0; without it every byte is zero.
+  /// flag, mid-grey colour, value 0 and position 0; without it their contents are unspecified
+  /// and the caller writes every surfel before reading it (as a compaction does).
   KaCSurfelContainer(unsigned int nCount, bool bInitDefaults, ESurfelAttributeSet eSet,
                      CbSmartPointer<const KaIRayImage> spRayImage);
   /// A deep copy of the surfels and the attribute set, sharing the ray image.
@@ -28,8 +29,9 @@ class KaCSurfelContainer : public IReferenceCounted {
 
   /// Replaces the surfels by a copy of other's, keeping this collection's attribute set:
   /// attributes that both hold are copied byte for byte, the quality is converted through the
-  /// accessors when one side packs it, attributes other lacks start zeroed. Shares other's ray
-  /// image. Drops derived support structures.
+  /// accessors when one side packs it, attributes other lacks start zeroed. Reuses this
+  /// collection's arrays when they are large enough. Shares other's ray image. Drops derived
+  /// support structures. If the arrays cannot grow, throws and leaves this collection as it was.
   virtual KaCSurfelContainer& operator=(const KaCSurfelContainer& other);
 
   [[nodiscard]] unsigned int GetNrSurfels() const noexcept {
@@ -56,8 +58,9 @@ class KaCSurfelContainer : public IReferenceCounted {
     return {static_cast<const T*>(p), nStride};
   }
 
-  /// Resizes to n surfels. With bKeepContents the first min(n, old) surfels stay; new surfels
-  /// take the defaults. Refreshes the accessors and drops support structures.
+  /// Resizes to n surfels, in place when the arrays are large enough. With bKeepContents the
+  /// first min(n, old) surfels stay and new ones take the defaults; without it every surfel
+  /// takes the defaults. Refreshes the accessors and drops support structures.
   virtual void SetCount(unsigned int n, bool bKeepContents);
   /// Points the accessors at the current storage; needed after the count has changed.
   virtual void UpdateAccessors() const;

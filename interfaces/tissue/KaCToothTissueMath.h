@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdint>
 
+#include "tissue/KaHue.h"
+
 /// Tooth tissue math: the hue of a colour, the process-wide tooth tissue threshold, and the hue
 /// statistics from which a new threshold is learnt during acquisition.
 ///
@@ -47,7 +49,7 @@ class KaCToothTissueMath {
 
   /// Hue of a packed colour R * 65536 + G * 256 + B in integer degrees 0..359; the same
   /// function as KaComputeHue and the collection's GetHue.
-  [[nodiscard]] static int GetHue(unsigned long packed) noexcept;
+  [[nodiscard]] static int GetHue(unsigned long packed) noexcept { return KaComputeHue(packed); }
   /// The current tooth tissue threshold in shifted degrees: c_iDefaultToothTissueThreshold
   /// until CalcToothTissueThreshold or SetToothTissueThreshold changes it.
   [[nodiscard]] static int GetToothTissueThreshold() noexcept;

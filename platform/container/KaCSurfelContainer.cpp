@@ -73,17 +73,20 @@ KaCSurfelContainer::~KaCSurfelContainer() = default;
 KaCSurfelContainer& KaCSurfelContainer::operator=(const KaCSurfelContainer& other) {
   if (this == &other) return *this;
   const CyAttributeContainer& src = other.m_spStorage->GetAttributeContainer();
-  // Build the new storage aside, so a failure leaves this collection as it was.
-  CbSmartPointer<CySurfelCollectionStatic> spNew(new CySurfelCollectionStatic);
-  CyAttributeContainer& dst = spNew->GetAttributeContainer();
-  AddAttributes(dst, m_eAttributeSet);
+  CyAttributeContainer& dst = m_spStorage->GetAttributeContainer();
   const unsigned int n = src.GetCount();
+  // The only step that can fail (growing the arrays) comes first and leaves this collection
+  // as it was; the arrays are reused in place when they are large enough.
   dst.SetCount(n, false);
   for (unsigned int id : dst.GetIds()) {
     const CyAttributeContainer::View s = src.Get(id);
     const CyAttributeContainer::View d = dst.Get(id);
-    if (s.pData != nullptr && s.nElementSize == d.nElementSize && n > 0) {
-      std::memcpy(d.pData, s.pData, static_cast<std::size_t>(n) * d.nElementSize);
+    const std::size_t bytes = static_cast<std::size_t>(n) * d.nElementSize;
+    if (bytes == 0) continue;
+    if (s.pData != nullptr && s.nElementSize == d.nElementSize) {
+      std::memcpy(d.pData, s.pData, bytes);
+    } else {
+      std::memset(d.pData, 0, bytes);
     }
   }
   const KaCQualityAccessor qs = QualityOf(src);
@@ -91,7 +94,6 @@ KaCSurfelContainer& KaCSurfelContainer::operator=(const KaCSurfelContainer& othe
   if (qs.IsFloatStorage() != qd.IsFloatStorage()) {
     for (unsigned int i = 0; i < n; ++i) qd.Set(i, qs.Get(i));
   }
-  m_spStorage = spNew;
   m_spRayImage = other.m_spRayImage;
   UpdateAccessors();
   ResetSupportStructures();
@@ -130,7 +132,14 @@ unsigned int KaCSurfelContainer::GetRegisteredElementSize(unsigned int id) {
 }
 
 void KaCSurfelContainer::InitDefaults(unsigned int nFirst, unsigned int nEnd) {
+  if (nFirst >= nEnd) return;
   CyAttributeContainer& c = m_spStorage->GetAttributeContainer();
+  // Every attribute is written, since the arrays come uninitialised.
+  for (unsigned int id : c.GetIds()) {
+    const CyAttributeContainer::View v = c.Get(id);
+    std::memset(static_cast<unsigned char*>(v.pData) + static_cast<std::size_t>(nFirst) * v.nStride,
+                0, static_cast<std::size_t>(nEnd - nFirst) * v.nStride);
+  }
   auto* normals = static_cast<unsigned short*>(c.Get(eSurfelAttributeNormal).pData);
   auto* colors = static_cast<KaCCompressedColor*>(c.Get(eSurfelAttributeColor).pData);
   const KaCQualityAccessor quality = QualityOf(c);

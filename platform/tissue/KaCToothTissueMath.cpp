@@ -4,7 +4,6 @@
 #include <string>
 
 #include "base/CbException.h"
-#include "tissue/KaHue.h"
 
 namespace {
 
@@ -29,8 +28,6 @@ KaCToothTissueMath& KaCToothTissueMath::operator=(const KaCToothTissueMath& othe
     default;
 
 KaCToothTissueMath::~KaCToothTissueMath() = default;
-
-int KaCToothTissueMath::GetHue(unsigned long packed) noexcept { return KaComputeHue(packed); }
 
 int KaCToothTissueMath::GetToothTissueThreshold() noexcept {
   return g_iToothTissueThreshold.load(std::memory_order_acquire);
