@@ -21,8 +21,8 @@
 /// of view crops the upper parts of the steep -x and +x walls, which is what places their
 /// sample centroids deeper than those of the -y and +y walls, as a real scan does.
 ///
-/// Deterministic for given parameters (std::mt19937 with the seed); never uses rand(). Const
-/// operations may run from several threads at once.
+/// Deterministic for given parameters (std::mt19937 seeded from the parameters); never uses rand().
+/// Const operations may run from several threads at once.
 class KaCPhantomScanGenerator {
  public:
   struct Parameters {
