@@ -1,6 +1,7 @@
 #pragma once
 
 #include <tolvane/KaCCalibrationPhantomCCTAnalyzer.h>
+#include <tolvane/KaCPhantomScanGenerator.h>
 
 #include <vector>
 
@@ -38,3 +39,11 @@ struct KaCCalibrationPhantomCCTAnalyzerProbe {
 
   KaCCalibrationPhantomCCTAnalyzer& m;
 };
+
+/// Generator parameters of an n-surfel scan with Gaussian position noise of fNoise mm.
+inline KaCPhantomScanGenerator::Parameters ScanParameters(unsigned int n, float fNoise) {
+  KaCPhantomScanGenerator::Parameters p;
+  p.nNrSurfels = n;
+  p.fNoiseSigma = fNoise;
+  return p;
+}

@@ -26,33 +26,21 @@ struct GeneratedScan {
       : generator(p), scan(generator.Generate()) {}
 };
 
-KaCPhantomScanGenerator::Parameters Params(unsigned int n, float fNoise) {
-  KaCPhantomScanGenerator::Parameters p;
-  p.nNrSurfels = n;
-  p.fNoiseSigma = fNoise;
-  return p;
-}
-
 // The largest difference, in micrometres, between the analysed and the true depths (four and
 // mean), widths and heights, with the analysed values taken from the corners in GetLines.
 double WorstErrorMicrons(KaCCalibrationPhantomCCTAnalyzer& a, const KaCPhantomScanGenerator& g) {
-  const std::vector<CbVector3f>& lines = a.GetLines();
-  CbVector3f c[8];
-  for (int k = 0; k < 8; ++k) c[k] = lines[2 * k];
-  const CbVector3f n = a.GetNormal(0);
+  const auto c = [&](int k) { return a.GetLines()[2 * k]; };
   const auto len = [](const CbVector3f& v) { return static_cast<double>(v.Length()); };
+  const CbVector3f n = a.GetNormal(0);
   double depth[4], worst = 0.0;
-  for (int k = 0; k < 4; ++k) {
-    depth[k] = (c[k + 4] - c[k]).Dot(n);
-    worst = std::max(worst, std::fabs(depth[k] - g.GetDepth(k)));
-  }
+  for (int k = 0; k < 4; ++k) depth[k] = (c(k + 4) - c(k)).Dot(n);
   const double mean = (depth[1] + depth[0] + depth[2] + depth[3]) * 0.25;
-  worst = std::max(worst, std::fabs(mean - g.GetMeanDepth()));
-  const double width[4] = {len(c[0] - c[2]), len(c[1] - c[3]), len(c[4] - c[6]), len(c[5] - c[7])};
-  const double height[4] = {len(c[0] - c[1]), len(c[2] - c[3]), len(c[4] - c[5]), len(c[6] - c[7])};
+  worst = std::fabs(mean - g.GetMeanDepth());
+  const int w[4][2] = {{0, 2}, {1, 3}, {4, 6}, {5, 7}}, h[4][2] = {{0, 1}, {2, 3}, {4, 5}, {6, 7}};
   for (int k = 0; k < 4; ++k) {
-    worst = std::max(worst, std::fabs(width[k] - g.GetWidth(k)));
-    worst = std::max(worst, std::fabs(height[k] - g.GetHeight(k)));
+    worst = std::max({worst, std::fabs(depth[k] - g.GetDepth(k)),
+                      std::fabs(len(c(w[k][0]) - c(w[k][1])) - g.GetWidth(k)),
+                      std::fabs(len(c(h[k][0]) - c(h[k][1])) - g.GetHeight(k))});
   }
   return worst * 1000.0;
 }
@@ -70,24 +58,8 @@ bool FacesFound(KaCCalibrationPhantomCCTAnalyzer& a, const KaCPhantomScanGenerat
 
 }  // namespace
 
-TEST(KaCPhantomScanGenerator, AnalyzerGivesEachFaceItsRole) {
-  GeneratedScan run(Params(20000, 0.01f));
-  const auto labels = run.scan->GetAccessor<unsigned int>(eSurfelAttributeValue);
-  KaCCalibrationPhantomCCTAnalyzer a(run.scan, run.scan, 7);
-  std::srand(1);
-  (void)a.Compute();
-  Probe probe(a);
-  for (unsigned int i = 0; i < 7; ++i) {
-    const std::vector<unsigned int>& cluster = probe.ClustersOf()[i];
-    ASSERT_GT(cluster.size(), 500u) << i;
-    const auto nRight = std::count_if(cluster.begin(), cluster.end(),
-                                      [&](unsigned int s) { return labels[s] == i; });
-    EXPECT_GT(static_cast<double>(nRight), 0.99 * static_cast<double>(cluster.size())) << i;
-  }
-}
-
 TEST(KaCPhantomScanGenerator, ShapeInitialisationFindsWallsByFacing) {
-  GeneratedScan run(Params(20000, 0.0f));
+  GeneratedScan run(ScanParameters(20000, 0.0f));
   KaCCalibrationPhantomCCTAnalyzer a(run.scan, run.scan, 7);
   Probe probe(a);
   probe.InitPlanes2();
@@ -112,7 +84,7 @@ TEST(KaCPhantomScanGenerator, MeasuresTrueGeometryAcrossNoiseAndDeformations) {
   const float noises[4] = {0.0f, 0.005f, 0.01f, 0.02f};
   const double bounds[4] = {1.0, 1e9, 2.0, 1e9};
   for (int k = 0; k < 4; ++k) {
-    GeneratedScan run(Params(100000, noises[k]));
+    GeneratedScan run(ScanParameters(100000, noises[k]));
     KaCCalibrationPhantomCCTAnalyzer a(run.scan, run.scan, 7);
     std::srand(11);
     (void)a.Compute();
@@ -120,6 +92,17 @@ TEST(KaCPhantomScanGenerator, MeasuresTrueGeometryAcrossNoiseAndDeformations) {
     std::cout << "[ info ] noise " << noises[k] * 1000.0f << " um: worst depth/width/height error "
               << worst << " um\n";
     EXPECT_LE(worst, bounds[k]);
+    if (k == 2) {
+      // Each face gets its role: the clusters hold the samples generated on their faces.
+      const auto labels = run.scan->GetAccessor<unsigned int>(eSurfelAttributeValue);
+      for (unsigned int i = 0; i < 7; ++i) {
+        const std::vector<unsigned int>& cluster = Probe(a).ClustersOf()[i];
+        ASSERT_GT(cluster.size(), 2500u) << i;
+        const auto nRight = std::count_if(cluster.begin(), cluster.end(),
+                                          [&](unsigned int s) { return labels[s] == i; });
+        EXPECT_GT(static_cast<double>(nRight), 0.99 * static_cast<double>(cluster.size())) << i;
+      }
+    }
     if (k != 0) continue;
 
     // The texts have the exact formats and carry the measured values.
@@ -131,31 +114,27 @@ TEST(KaCPhantomScanGenerator, MeasuresTrueGeometryAcrossNoiseAndDeformations) {
               7);
     EXPECT_NEAR(v[0], run.generator.GetMeanDepth(), 0.0015);
     EXPECT_NEAR(v[6], v[5] * 0.1 / 2.998553, 0.006);
-    const wchar_t* formats[3] = {
-        L"Shearing: %lf mm (%lf \u00B5m), %lf mm (%lf \u00B5m), %lf mm (%lf \u00B5m), %lf mm "
-        L"(%lf \u00B5m)",
-        L"Width: %lf mm (%lf \u00B5m), %lf mm (%lf \u00B5m), %lf mm (%lf \u00B5m), %lf mm (%lf "
-        L"\u00B5m)",
-        L"Height: %lf mm (%lf \u00B5m), %lf mm (%lf \u00B5m), %lf mm (%lf \u00B5m), %lf mm (%lf "
-        L"\u00B5m)"};
-    const std::wstring texts[3] = {a.GetShearingStatistics(), a.GetWidthStatistics(),
-                                   a.GetHeightStatistics()};
-    for (int t = 0; t < 3; ++t) {
-      EXPECT_EQ(std::swscanf(texts[t].c_str(), formats[t], &v[0], &v[1], &v[2], &v[3], &v[4], &v[5],
+    const std::wstring pair = L"%lf mm (%lf \u00B5m)";
+    const std::wstring four = L": " + pair + L", " + pair + L", " + pair + L", " + pair;
+    const std::wstring texts[3][2] = {{a.GetShearingStatistics(), L"Shearing" + four},
+                                      {a.GetWidthStatistics(), L"Width" + four},
+                                      {a.GetHeightStatistics(), L"Height" + four}};
+    for (const auto& t : texts) {
+      EXPECT_EQ(std::swscanf(t[0].c_str(), t[1].c_str(), &v[0], &v[1], &v[2], &v[3], &v[4], &v[5],
                              &v[6], &v[7]),
                 8)
-          << t;
+          << t[1].c_str();
     }
     EXPECT_NEAR(v[0], run.generator.GetHeight(0), 0.0015);
   }
 
   // Known deformations: 1 % longer in x, and wall 3 tilted by 2 degrees.
-  KaCPhantomScanGenerator::Parameters scaled = Params(100000, 0.0f);
+  KaCPhantomScanGenerator::Parameters scaled = ScanParameters(100000, 0.0f);
   scaled.scale = CbVector3f(1.01f, 1.0f, 1.0f);
-  KaCPhantomScanGenerator::Parameters tilted = Params(100000, 0.0f);
+  KaCPhantomScanGenerator::Parameters tilted = ScanParameters(100000, 0.0f);
   tilted.iTiltedWall = 3;
   tilted.fTiltDegrees = 2.0f;
-  const KaCPhantomScanGenerator nominal(Params(1, 0.0f));
+  const KaCPhantomScanGenerator nominal(ScanParameters(1, 0.0f));
   for (const auto& p : {scaled, tilted}) {
     GeneratedScan run(p);
     KaCCalibrationPhantomCCTAnalyzer a(run.scan, run.scan, 7);
@@ -172,7 +151,7 @@ TEST(KaCPhantomScanGenerator, MeasuresTrueGeometryAcrossNoiseAndDeformations) {
 }
 
 TEST(KaCPhantomScanGenerator, NinetyNineOfHundredRandStatesFindTheFaces) {
-  GeneratedScan run(Params(3000, 0.01f));
+  GeneratedScan run(ScanParameters(3000, 0.01f));
   int nFound = 0;
   for (unsigned int state = 0; state < 100; ++state) {
     std::srand(state);

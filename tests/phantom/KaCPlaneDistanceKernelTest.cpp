@@ -36,10 +36,7 @@ Probe::Clusters ScalarAssignment(Probe& probe, const Probe::Collection& c) {
 
 TEST(KaCPlaneDistanceKernel, AssignmentsEqualScalarOnes) {
   for (float fNoise : {0.0f, 0.01f}) {
-    KaCPhantomScanGenerator::Parameters p;
-    p.nNrSurfels = 20000;
-    p.fNoiseSigma = fNoise;
-    Probe::Collection scan = KaCPhantomScanGenerator(p).Generate();
+    Probe::Collection scan = KaCPhantomScanGenerator(ScanParameters(20000, fNoise)).Generate();
     KaCCalibrationPhantomCCTAnalyzer a(scan, scan, 7);
     Probe probe(a);
     // The random seed planes of ten restarts, then the final planes of an analysis.
