@@ -1,4 +1,5 @@
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -13,25 +14,22 @@ std::string Join(const CbList<int>& list) {
   return s;
 }
 
+// Each block holds 1.5 times the previous one, truncated (22.5 -> 22, 4.5 -> 4), and a new
+// block comes only when the pool is exactly full.
 TEST(CbList, PoolGrowsInBlocksOfOnePointFiveTimesThePrevious) {
-  CbList<int> list(10);
-  EXPECT_EQ(list.GetBlockCount(), 0u);
-  for (int i = 0; i < 10; ++i) list.AddTail(i);
-  EXPECT_EQ(list.GetBlockCount(), 1u);
-  list.AddTail(10);
-  ASSERT_EQ(list.GetBlockCount(), 2u);
-  EXPECT_EQ(list.GetBlockNodeCount(1), 15u);
-  for (int i = 11; i < 26; ++i) list.AddTail(i);
-  ASSERT_EQ(list.GetBlockCount(), 3u);
-  EXPECT_EQ(list.GetBlockNodeCount(2), 22u);  // 15 x 1.5 = 22.5, truncated
-  EXPECT_EQ(list.GetCapacity(), 47u);
-
-  CbList<int> small(3);
-  for (int i = 0; i < 14; ++i) small.AddTail(i);
-  ASSERT_EQ(small.GetBlockCount(), 4u);  // 3, 4, 6, 9
-  EXPECT_EQ(small.GetBlockNodeCount(1), 4u);
-  EXPECT_EQ(small.GetBlockNodeCount(2), 6u);
-  EXPECT_EQ(small.GetBlockNodeCount(3), 9u);
+  const std::vector<std::size_t> cases[] = {{10, 15, 22}, {3, 4, 6, 9}};
+  for (const std::vector<std::size_t>& blocks : cases) {
+    CbList<int> list(blocks[0]);
+    EXPECT_EQ(list.GetBlockCount(), 0u);
+    std::size_t nCapacity = 0;
+    for (std::size_t k = 0; k < blocks.size(); ++k) {
+      nCapacity += blocks[k];
+      while (list.GetCount() < nCapacity) list.AddTail(0);
+      ASSERT_EQ(list.GetBlockCount(), k + 1);
+      EXPECT_EQ(list.GetBlockNodeCount(k), blocks[k]);
+    }
+    EXPECT_EQ(list.GetCapacity(), nCapacity);
+  }
 }
 
 TEST(CbList, KeepsOrderAndReusesFreedNodes) {

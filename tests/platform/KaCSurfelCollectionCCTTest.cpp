@@ -1,4 +1,5 @@
 #include <cmath>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -6,36 +7,22 @@
 #include "container/KaCSurfelCollectionCCT.h"
 #include "geometry/CyKdTree.h"
 #include "support/TestSupport.h"
+#include "tissue/KaHue.h"
 
 namespace {
 
 using tolvane_test::MakeCollection;
 
-TEST(KaCSurfelCollectionCCT, CompactQualityTruncatesToFifteenths) {
+// Compact storage: q x 15 clamped to 0..15 and truncated (NaN as 0) in bits 3-6, beside the
+// boundary bit and the tissue type, each written without disturbing the others.
+TEST(KaCSurfelCollectionCCT, CompactFlagByteHoldsBoundaryTissueAndTruncatedQuality) {
+  const float in[] = {0.5f, 1.0f, -0.2f, 2.0f, NAN, 0.0666f};  // 0.0666 x 15 = 0.999
+  const float out[] = {7.0f / 15.0f, 1.0f, 0.0f, 1.0f, 0.0f, 0.0f};
   KaCSurfelCollectionCCT c(6, true, eSurfelAttributeSetCompact);
-  auto& q = c.GetQualityAccessor();
-  EXPECT_FALSE(q.IsFloatStorage());
-  q[0] = 0.5f;     // 7.5 -> 7
-  q[1] = 1.0f;     // 15
-  q[2] = -0.2f;    // clamped to 0
-  q[3] = 2.0f;     // clamped to 15
-  q[4] = NAN;      // stored as 0
-  q[5] = 0.0666f;  // 0.999 -> 0
-  const KaCSurfelCollectionCCT& cc = c;
-  EXPECT_FLOAT_EQ(cc.GetQualityAccessor()[0], 7.0f / 15.0f);
-  EXPECT_EQ(cc.GetQualityAccessor()[1], 1.0f);
-  EXPECT_EQ(cc.GetQualityAccessor()[2], 0.0f);
-  EXPECT_EQ(cc.GetQualityAccessor()[3], 1.0f);
-  EXPECT_EQ(cc.GetQualityAccessor()[4], 0.0f);
-  EXPECT_EQ(cc.GetQualityAccessor()[5], 0.0f);
+  EXPECT_FALSE(c.GetQualityAccessor().IsFloatStorage());
+  for (unsigned int i = 0; i < 6; ++i) c.GetQualityAccessor()[i] = in[i];
+  for (unsigned int i = 0; i < 6; ++i) EXPECT_EQ(std::as_const(c).GetQualityAccessor()[i], out[i]);
 
-  KaCSurfelCollectionCCT f(1, true, eSurfelAttributeSetFull);
-  f.GetQualityAccessor()[0] = 0.5f;
-  EXPECT_EQ(static_cast<const KaCSurfelCollectionCCT&>(f).GetQualityAccessor()[0], 0.5f);
-}
-
-TEST(KaCSurfelCollectionCCT, FlagByteHoldsBoundaryTissueAndQualityBits) {
-  KaCSurfelCollectionCCT c(2, true, eSurfelAttributeSetCompact);
   c.GetTissueTypeAccessor()[0] = 3;
   c.GetBoundaryFlagAccessor()[0] = true;
   c.GetQualityAccessor()[0] = 1.0f;
@@ -44,7 +31,6 @@ TEST(KaCSurfelCollectionCCT, FlagByteHoldsBoundaryTissueAndQualityBits) {
   const auto flags = c.GetAccessor<unsigned char>(eSurfelAttributeFlags);
   EXPECT_EQ(flags[0], 1 | (3 << 1) | (15 << 3));
   EXPECT_EQ(flags[1], 2 << 1);
-  // Rewriting one field leaves the others alone.
   c.GetTissueTypeAccessor()[0] = 0;
   EXPECT_EQ(flags[0], 1 | (15 << 3));
   EXPECT_TRUE(c.GetBoundaryFlagAccessor()[0]);
@@ -52,20 +38,17 @@ TEST(KaCSurfelCollectionCCT, FlagByteHoldsBoundaryTissueAndQualityBits) {
 
 TEST(KaCSurfelCollectionCCT, GetAccessorReportsAbsentAndMistypedAttributes) {
   KaCSurfelCollectionCCT c(3, true, eSurfelAttributeSetCompact);
-  try {
-    (void)c.GetAccessor<float>(eSurfelAttributeQuality);
-    FAIL() << "absent attribute accepted";
-  } catch (const CbException& e) {
-    EXPECT_EQ(e.GetFunction(), "KaCSurfelContainer::GetAccessor");
-    EXPECT_EQ(e.GetLine(), 364);
-  }
-  try {
-    (void)c.GetAccessor<float>(eSurfelAttributeColor);
-    FAIL() << "wrong element size accepted";
-  } catch (const CbException& e) {
-    EXPECT_EQ(e.GetFunction(), "KaCSurfelContainer::GetAccessor");
-    EXPECT_EQ(e.GetLine(), 370);
-  }
+  const auto expectThrowAt = [](const auto& call, int iLine) {
+    try {
+      call();
+      ADD_FAILURE() << "accepted, line " << iLine;
+    } catch (const CbException& e) {
+      EXPECT_EQ(e.GetFunction(), "KaCSurfelContainer::GetAccessor");
+      EXPECT_EQ(e.GetLine(), iLine);
+    }
+  };
+  expectThrowAt([&] { (void)c.GetAccessor<float>(eSurfelAttributeQuality); }, 364);  // absent
+  expectThrowAt([&] { (void)c.GetAccessor<float>(eSurfelAttributeColor); }, 370);    // size
   const auto colors = c.GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
   EXPECT_EQ(colors.nStride, 3u);
   EXPECT_EQ(colors[2], KaCCompressedColor(128, 128, 128));
@@ -80,7 +63,7 @@ TEST(KaCSurfelCollectionCCT, SetCountKeepsPrefixAndDefaultsNewSurfels) {
   c.SetCount(6, true);
   EXPECT_EQ(c.GetPosition(3), p3);
   EXPECT_TRUE(KaCNormalCodec::IsUnset(c.GetNormalAccessor()[5]));
-  EXPECT_EQ(static_cast<const KaCSurfelCollectionCCT&>(c).GetQualityAccessor()[5], 1.0f);
+  EXPECT_EQ(std::as_const(c).GetQualityAccessor()[5], 1.0f);
 
   // The same count keeps the storage: a view taken before still points at the surfels, which
   // without keeping the contents start again from the defaults.
@@ -103,8 +86,9 @@ TEST(KaCSurfelCollectionCCT, AssignmentKeepsTargetStorageAndAllAttributes) {
   ASSERT_EQ(full.GetNrSurfels(), 50u);
   EXPECT_EQ(full.GetAttributeSet(), eSurfelAttributeSetFull);
   const auto v1 = compact.GetAccessor<unsigned int>(eSurfelAttributeValue);
-  const auto v2 = static_cast<const KaCSurfelCollectionCCT&>(full).GetAccessor<unsigned int>(
-      eSurfelAttributeValue);
+  const auto v2 = std::as_const(full).GetAccessor<unsigned int>(eSurfelAttributeValue);
+  KaCSurfelCollectionCCT back(0, true, eSurfelAttributeSetCompact);
+  back = full;
   for (unsigned int i = 0; i < 50; ++i) {
     EXPECT_EQ(full.GetPosition(i), compact.GetPosition(i));
     EXPECT_EQ(full.GetColor(i), compact.GetColor(i));
@@ -113,16 +97,12 @@ TEST(KaCSurfelCollectionCCT, AssignmentKeepsTargetStorageAndAllAttributes) {
     EXPECT_EQ(full.GetQualityAccessor().Get(i), compact.GetQualityAccessor().Get(i));
     EXPECT_EQ(full.GetTissueTypeAccessor().Get(i), compact.GetTissueTypeAccessor().Get(i));
     EXPECT_EQ(full.GetBoundaryFlagAccessor().Get(i), compact.GetBoundaryFlagAccessor().Get(i));
-  }
-  // Quantised qualities survive the way back bit for bit.
-  KaCSurfelCollectionCCT back(0, true, eSurfelAttributeSetCompact);
-  back = full;
-  for (unsigned int i = 0; i < 50; ++i) {
     EXPECT_EQ(back.GetQualityAccessor().Get(i), compact.GetQualityAccessor().Get(i));
   }
   full.GetQualityAccessor()[0] = 0.5f;
+  EXPECT_EQ(full.GetQualityAccessor().Get(0), 0.5f);
   back = full;
-  EXPECT_FLOAT_EQ(back.GetQualityAccessor().Get(0), 7.0f / 15.0f);
+  EXPECT_EQ(back.GetQualityAccessor().Get(0), 7.0f / 15.0f);
 }
 
 TEST(KaCSurfelCollectionCCT, CopySurfelMovesPositionAndTurnsNormal) {
@@ -144,7 +124,7 @@ TEST(KaCSurfelCollectionCCT, CopySurfelMovesPositionAndTurnsNormal) {
   EXPECT_THROW(dst.CopySurfel(2, src, 0, nullptr, nullptr), CbException);
 }
 
-TEST(KaCSurfelCollectionCCT, GeometryOperations) {
+TEST(KaCSurfelCollectionCCT, GeometryOperationsAndHue) {
   KaCSurfelCollectionCCT c(2, true);
   c.SetPosition(0, {1, 2, 3});
   c.SetNormal(0, CbVector3f(1, 0, -1));
@@ -158,21 +138,14 @@ TEST(KaCSurfelCollectionCCT, GeometryOperations) {
   // The plane z = x scaled by 2 in x becomes z = x / 2, whose normal is along (0.5, 0, -1).
   c.ScaleSurfels(CbVector3f(2, 1, 1), true);
   EXPECT_EQ(c.GetPosition(0), CbVector3f(2, 2, 3));
-  const CbVector3f n = c.GetNormal(0);
-  const CbVector3f expected = CbVector3f(0.5f, 0, -1).Normalized();
-  EXPECT_GT(n.Dot(expected), 0.9999f);
-
+  EXPECT_GT(c.GetNormal(0).Dot(CbVector3f(0.5f, 0, -1).Normalized()), 0.9999f);
   c.InitQualities(0.25f);
   EXPECT_EQ(c.GetQualityAccessor().Get(1), 0.25f);
-}
 
-TEST(KaCSurfelCollectionCCT, HueOfPrimaryAndGreyColours) {
-  KaCSurfelCollectionCCT c(6, true);
-  const KaCCompressedColor colours[] = {{255, 0, 0},  {0, 255, 0},   {0, 0, 255},
-                                        {90, 90, 90}, {255, 128, 0}, {255, 0, 128}};
-  const int hues[] = {0, 120, 240, 0, 30, 330};
-  for (unsigned int i = 0; i < 6; ++i) c.SetColor(i, colours[i]);
-  for (unsigned int i = 0; i < 6; ++i) EXPECT_EQ(c.GetHue(i), hues[i]) << i;
+  const KaCSurfelCollectionCCT colours = MakeCollection(300);
+  for (unsigned int i = 0; i < 300; ++i) {
+    EXPECT_EQ(colours.GetHue(i), KaComputeHue(colours.GetColor(i).GetPacked())) << i;
+  }
 }
 
 TEST(KaCSurfelCollectionCCT, SupportStructuresAreBuiltOnceAndReset) {

@@ -58,8 +58,9 @@ TEST(CbSmartPointer, CountsFollowCopiesMovesAndResets) {
   EXPECT_EQ(g_nDestroyed, 1);
 }
 
-TEST(CbSmartPointer, CopiedObjectStartsFromZeroAndSecondBaseIsDeletedWhole) {
+TEST(CbSmartPointer, CopiedObjectStartsFromZeroSecondBaseAndDeleterDestroyWhole) {
   g_nDestroyed = 0;
+  g_nDeleted = 0;
   CbSmartPointer<Counted> a(new Counted);
   Counted copy(*a);
   EXPECT_EQ(copy.getReferenceCounter().GetCount(), 0u);
@@ -70,14 +71,12 @@ TEST(CbSmartPointer, CopiedObjectStartsFromZeroAndSecondBaseIsDeletedWhole) {
             static_cast<void*>(static_cast<Padding*>(static_cast<CountedSecond*>(b.Get()))));
   b.Reset();
   EXPECT_EQ(g_nDestroyed, 1);
-}
 
-TEST(CbSmartPointer, DeleterIsUsedWhenSet) {
-  g_nDeleted = 0;
-  auto* p = new Counted;
-  p->m_counter.SetDeleter(&CountingDeleter);
-  { CbSmartPointer<Counted> a(p); }
+  b = new Counted;
+  b->m_counter.SetDeleter(&CountingDeleter);
+  b.Reset();
   EXPECT_EQ(g_nDeleted, 1);
+  EXPECT_EQ(g_nDestroyed, 2);
 }
 
 TEST(CbWeakPointer, IsNulledWhenTheObjectDies) {
