@@ -1,7 +1,5 @@
 #include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -13,17 +11,8 @@
 
 namespace {
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-void Write(const std::string& path, const std::string& text) {
-  std::ofstream out(path);
-  out << text;
-}
+using tolvane_test::ReadFile;
+using tolvane_test::WriteFile;
 
 class KaCSettingsStoreTest : public ::testing::Test {
  protected:
@@ -47,7 +36,8 @@ TEST_F(KaCSettingsStoreTest, ValueFlagsFollowReadsAndChanges) {
 
 TEST_F(KaCSettingsStoreTest, ParsesSectionsCommentsAndTypedValues) {
   const std::string file = m_dir.File("s.ini");
-  Write(file, "; comment\n[Other]\nX = 1\n\n[Test]\n  Int = -42 \nBool=yes\n# more\nFloat=2.5\n");
+  WriteFile(file,
+            "; comment\n[Other]\nX = 1\n\n[Test]\n  Int = -42 \nBool=yes\n# more\nFloat=2.5\n");
   KaCSettingsValue<int> i("Test", "Int", 0);
   KaCSettingsValue<bool> b("Test", "Bool", false);
   KaCSettingsValue<float> f("Test", "Float", 0.0f);
@@ -65,21 +55,20 @@ TEST_F(KaCSettingsStoreTest, ParsesSectionsCommentsAndTypedValues) {
 
 TEST_F(KaCSettingsStoreTest, MalformedFilesThrowAndKeepThePreviousStore) {
   const std::string good = m_dir.File("good.ini");
-  Write(good, "[Test]\nInt=5\n");
+  WriteFile(good, "[Test]\nInt=5\n");
   KaCSettingsValue<int> i("Test", "Int", 0);
   KaCSettingsStore::Instance().Open(good);
-  const char* bad[] = {"[Test]\nno equals sign\n", "Int=1\n", "[Test\nInt=1\n",
-                       "[Test]\nInt=12abc\n", "[Test]\nInt=99999999999\n"};
-  for (const char* text : bad) {
+  for (const char* text : {"[Test]\nno equals sign\n", "Int=1\n", "[Test\nInt=1\n",
+                           "[Test]\nInt=12abc\n", "[Test]\nInt=99999999999\n"}) {
     const std::string file = m_dir.File("bad.ini");
-    Write(file, text);
+    WriteFile(file, text);
     try {
       KaCSettingsStore::Instance().Open(file);
       ADD_FAILURE() << "accepted: " << text;
     } catch (const CbException& e) {
       EXPECT_NE(std::string(e.what()).find("bad.ini:"), std::string::npos) << e.what();
     }
-    EXPECT_EQ(Slurp(file), text);
+    EXPECT_EQ(ReadFile(file), text);
   }
   EXPECT_EQ(KaCSettingsStore::Instance().GetPath(), good);
   std::filesystem::create_directory(m_dir.File("dir.ini"));
@@ -88,20 +77,20 @@ TEST_F(KaCSettingsStoreTest, MalformedFilesThrowAndKeepThePreviousStore) {
 
 TEST_F(KaCSettingsStoreTest, SaveIsAtomicAndKeepsForeignEntries) {
   const std::string file = m_dir.File("s.ini");
-  Write(file, "[Foreign]\nKeep=me\n");
+  WriteFile(file, "[Foreign]\nKeep=me\n");
   KaCSettingsValue<int> i("Test", "Saved", 0);
   KaCSettingsStore::Instance().Open(file);
   i.SetValue(3);
   KaCSettingsStore::Instance().Save();
   // Other values of this process may have changed too; ours and the foreign ones must be there.
-  const std::string saved = Slurp(file);
+  const std::string saved = ReadFile(file);
   EXPECT_EQ(saved.rfind("[Foreign]\nKeep=me\n\n[Test]\nSaved=3\n", 0), 0u) << saved;
 
   // When the file has gone bad meanwhile, Save refuses and leaves it as it is.
-  Write(file, "garbage\n");
+  WriteFile(file, "garbage\n");
   i.SetValue(4);
   EXPECT_THROW(KaCSettingsStore::Instance().Save(), CbException);
-  EXPECT_EQ(Slurp(file), "garbage\n");
+  EXPECT_EQ(ReadFile(file), "garbage\n");
 
   // A file whose folder has gone cannot be written: Save throws and leaves nothing behind.
   const std::string sub = m_dir.File("sub");

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace tolvane_test {
@@ -33,6 +35,15 @@ KaCSurfelCollectionCCT MakeCollection(unsigned int n, ESurfelAttributeSet eSet, 
   }
   return c;
 }
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
 TempDir::TempDir() {
   std::string tmpl = (std::filesystem::temp_directory_path() / "tolvane-test-XXXXXX").string();

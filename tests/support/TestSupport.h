@@ -14,6 +14,11 @@ KaCSurfelCollectionCCT MakeCollection(unsigned int n,
                                       ESurfelAttributeSet eSet = eSurfelAttributeSetFull,
                                       unsigned int seed = 1);
 
+/// The whole text of a file; empty when it cannot be read.
+std::string ReadFile(const std::string& path);
+/// Replaces the file at path by the text.
+void WriteFile(const std::string& path, const std::string& text);
+
 /// A fresh empty directory under the system's temporary directory, removed by the destructor.
 class TempDir {
  public:
