@@ -51,25 +51,14 @@ TEST(CyProcrustes, RecoversRandomRigidTransform) {
   std::mt19937 rng(5);
   std::uniform_real_distribution<float> u(-4.0f, 4.0f);
   for (int t = 0; t < 20; ++t) {
-    // A rotation from a random unit quaternion, and a translation.
-    std::normal_distribution<double> g;
-    double q[4] = {g(rng), g(rng), g(rng), g(rng)};
-    const double n = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
-    for (double& c : q) c /= n;
-    const double w = q[0], x = q[1], y = q[2], z = q[3];
-    const double r[3][3] = {{1 - 2 * (y * y + z * z), 2 * (x * y - w * z), 2 * (x * z + w * y)},
-                            {2 * (x * y + w * z), 1 - 2 * (x * x + z * z), 2 * (y * z - w * x)},
-                            {2 * (x * z - w * y), 2 * (y * z + w * x), 1 - 2 * (x * x + y * y)}};
+    // A rotation with the rows a, b and a x b, and a translation.
+    const CbVector3f a = RandomUnit(rng), b = a.Cross(RandomUnit(rng)).Normalized(), c = a.Cross(b);
     const CbVector3f shift(u(rng), u(rng), u(rng));
     CbArray<CbVector3f> measured, nominal;
     for (int i = 0; i < 8; ++i) {
       const CbVector3f p(u(rng), u(rng), u(rng));
-      CbVector3f m = shift;
-      for (int row = 0; row < 3; ++row) {
-        m[row] += static_cast<float>(r[row][0] * p.x + r[row][1] * p.y + r[row][2] * p.z);
-      }
       nominal.Add(p);
-      measured.Add(m);
+      measured.Add(shift + CbVector3f(a.Dot(p), b.Dot(p), c.Dot(p)));
     }
     CyProcrustes fit;
     fit.SetInput(measured, nominal);
