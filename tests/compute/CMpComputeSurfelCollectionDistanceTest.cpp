@@ -139,8 +139,8 @@ TEST(CMpComputeSurfelCollectionDistance, CopiesShareInputAndMovesTakeTheResult) 
 }
 
 // Random surfels on a saddle with random normal codes, moved by a rotation and a shift, against
-// a brute-force nearest neighbour and the stated float formula; then the moving surfels stored
-// in reverse order, which must reverse the result and change nothing else.
+// a brute-force nearest neighbour and the distance formula in its float order; then the moving
+// surfels stored in reverse order, which must reverse the result and change nothing else.
 TEST(CMpComputeSurfelCollectionDistance, MatchesBruteForceInAnyStorageOrder) {
   std::mt19937 rng(11);
   std::uniform_real_distribution<float> u(-10.0f, 10.0f);
