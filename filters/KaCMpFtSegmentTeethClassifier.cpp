@@ -1,5 +1,7 @@
 #include <tolvane/KaCMpFtSegmentTeethClassifier.h>
 
+#include <typeinfo>
+
 namespace {
 
 // Drops a collection's support structures when it goes out of scope, so that a decision that
@@ -47,13 +49,20 @@ void KaCMpFtSegmentTeethClassifier::operator()(KaCSurfelCollectionCCT& collectio
   KaCTissueTypeAccessor tissueTypes = collection.GetTissueTypeAccessor();
   KaCQualityAccessor qualities = collection.GetQualityAccessor();
 
+  // The decision goes through the virtual slot, so that a subclass's decision is the one
+  // applied. When this object is exactly a classifier the slot holds our own decision, which
+  // is then called directly so that it can be inlined into the loop.
+  const bool bOwnDecision = typeid(*this) == typeid(KaCMpFtSegmentTeethClassifier);
   for (unsigned int i = 0; i < collection.GetNrSurfels(); ++i) {
     KaCQualityAccessor::Proxy quality = qualities[i];
     KaCTissueTypeAccessor::Proxy tissueType = tissueTypes[i];
     float fQuality = quality;
     unsigned char nTissueType = tissueType;
-    // Through the virtual slot, so that a subclass's decision is the one applied.
-    this->operator()(colors[i], nTissueType, fQuality);
+    if (bOwnDecision) {
+      KaCMpFtSegmentTeethClassifier::operator()(colors[i], nTissueType, fQuality);
+    } else {
+      this->operator()(colors[i], nTissueType, fQuality);
+    }
     tissueType = nTissueType;
     quality = fQuality;  // the proxy writes only a changed value
   }

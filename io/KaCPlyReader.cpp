@@ -477,10 +477,16 @@ std::uint64_t MinRowUnits(const Element& e, bool bAscii) {
   return n;
 }
 
-std::string ClaimMessage(const Element& e, std::uint64_t need, std::uint64_t have,
-                         const char* unit) {
-  return "header claims " + std::to_string(e.count) + " '" + e.name + "' rows (at least " +
-         std::to_string(need) + " " + unit + ") but the body holds only " + std::to_string(have);
+// Refuses an element whose rows cannot fit in what is left of the body, before anything is
+// allocated or looped over.
+void CheckRowsFit(const Element& e, std::uint64_t minRow, std::uint64_t available, const char* unit,
+                  const std::string& name) {
+  if (e.count <= available / minRow) return;
+  const std::uint64_t need = e.count > UINT64_MAX / minRow ? UINT64_MAX : e.count * minRow;
+  Fail(name, __LINE__,
+       "header claims " + std::to_string(e.count) + " '" + e.name + "' rows (at least " +
+           std::to_string(need) + " " + unit + ") but the body holds only " +
+           std::to_string(available));
 }
 
 void ReadBinaryBody(const unsigned char* data, std::size_t size, const Header& h, Target& t,
@@ -491,13 +497,7 @@ void ReadBinaryBody(const unsigned char* data, std::size_t size, const Header& h
   for (std::size_t ei = 0; ei < h.elements.size(); ++ei) {
     const Element& e = h.elements[ei];
     if (e.props.empty() || e.count == 0) continue;
-    const std::uint64_t minRow = MinRowUnits(e, false);
-    const auto left = static_cast<std::uint64_t>(end - p);
-    if (e.count > left / minRow) {
-      Fail(name, __LINE__,
-           ClaimMessage(e, e.count > UINT64_MAX / minRow ? UINT64_MAX : e.count * minRow, left,
-                        "bytes"));
-    }
+    CheckRowsFit(e, MinRowUnits(e, false), static_cast<std::uint64_t>(end - p), "bytes", name);
     const bool bVertex = ei == h.vertexElement;
     if (bVertex) Allocate(t, e.count);
     double values[eRoleCount] = {};
@@ -611,13 +611,7 @@ void ReadAsciiBody(const unsigned char* data, std::size_t size, const Header& h,
     if (e.props.empty() || e.count == 0) continue;
     // Every value takes at least one character and one separator (the last one may end the
     // file instead).
-    const std::uint64_t minRow = MinRowUnits(e, true);
-    const std::uint64_t maxValues = (tokens.BytesLeft() + 1) / 2;
-    if (e.count > maxValues / minRow) {
-      Fail(name, __LINE__,
-           ClaimMessage(e, e.count > UINT64_MAX / minRow ? UINT64_MAX : e.count * minRow, maxValues,
-                        "values"));
-    }
+    CheckRowsFit(e, MinRowUnits(e, true), (tokens.BytesLeft() + 1) / 2, "values", name);
     const bool bVertex = ei == h.vertexElement;
     if (bVertex) Allocate(t, e.count);
     double values[eRoleCount] = {};

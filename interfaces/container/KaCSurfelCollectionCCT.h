@@ -8,6 +8,7 @@
 #include "container/KaCNormalCodec.h"
 #include "container/KaCSurfelContainer.h"
 #include "container/KaSurfelAccessors.h"
+#include "tissue/KaHue.h"
 
 class CyKdTree;
 
@@ -70,8 +71,12 @@ class KaCSurfelCollectionCCT : public KaCSurfelContainer {
   void ScaleSurfels(const CbVector3f& scale, bool bScaleNormals);
   /// Sets every quality to q.
   void InitQualities(float q);
-  /// Hue of surfel i's colour in integer degrees 0..359 (KaCToothTissueMath::GetHue).
-  [[nodiscard]] int GetHue(unsigned int i) const;
+  /// Hue of surfel i's colour in integer degrees 0..359 (KaComputeHue, the one hue function).
+  /// Reads the colour through the view that UpdateAccessors() keeps, so it is cheap enough
+  /// for per-surfel loops.
+  [[nodiscard]] int GetHue(unsigned int i) const noexcept {
+    return KaComputeHue(m_colorView[i].GetPacked());
+  }
 
   /// The kd-tree over the positions, built on first use.
   [[nodiscard]] const CyKdTree& GetKdTree() const;
@@ -80,6 +85,7 @@ class KaCSurfelCollectionCCT : public KaCSurfelContainer {
   [[nodiscard]] float GetAvgDensity() const;
 
  private:
+  mutable KaTAttributeAccessor<const KaCCompressedColor> m_colorView;
   mutable KaCQualityAccessor m_qualityAccessor;
   mutable KaCTissueTypeAccessor m_tissueAccessor;
   mutable KaCBoundaryFlagAccessor m_boundaryAccessor;

@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "geometry/CyKdTree.h"
-#include "tissue/KaHue.h"
 
 KaCSurfelCollectionCCT::KaCSurfelCollectionCCT(unsigned int nCount, bool bInitDefaults,
                                                ESurfelAttributeSet eSet,
@@ -48,6 +47,8 @@ void KaCSurfelCollectionCCT::UpdateAccessors() const {
   const CyAttributeContainer& c = GetCySurfelCollection()->GetAttributeContainer();
   const CyAttributeContainer::View flags = c.Get(eSurfelAttributeFlags);
   const CyAttributeContainer::View quality = c.Get(eSurfelAttributeQuality);
+  const CyAttributeContainer::View colors = c.Get(eSurfelAttributeColor);
+  m_colorView = {static_cast<const KaCCompressedColor*>(colors.pData), colors.nStride};
   auto* pFlags = static_cast<unsigned char*>(flags.pData);
   m_qualityAccessor.Bind(pFlags, flags.nStride, static_cast<float*>(quality.pData),
                          quality.nStride);
@@ -122,10 +123,6 @@ void KaCSurfelCollectionCCT::ScaleSurfels(const CbVector3f& scale, bool bScaleNo
 void KaCSurfelCollectionCCT::InitQualities(float q) {
   const unsigned int n = GetNrSurfels();
   for (unsigned int i = 0; i < n; ++i) m_qualityAccessor.Set(i, q);
-}
-
-int KaCSurfelCollectionCCT::GetHue(unsigned int i) const {
-  return KaComputeHue(GetColor(i).GetPacked());
 }
 
 const CyKdTree& KaCSurfelCollectionCCT::GetKdTree() const {

@@ -1,0 +1,614 @@
+#include <tolvane/KaCCalibrationPhantomCCTAnalyzer.h>
+
+#include <tolvane/KaCMpFtColorCode.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <cwchar>
+#include <limits>
+#include <numeric>
+#include <string>
+#include <utility>
+
+#include "base/CbArray.h"
+#include "base/CbException.h"
+#include "container/KaCNormalCodec.h"
+#include "container/KaSurfelAttributes.h"
+#include "geometry/CyLine.h"
+#include "geometry/CyProcrustes.h"
+#include "geometry/CyTransformation.h"
+#include "geometry/KaCCorrMath.h"
+#include "phantom/KaCPlaneDistanceKernel.h"
+
+namespace {
+
+constexpr float c_fLargestFloat = std::numeric_limits<float>::max();
+
+// Nominal corners A to H in the phantom's own frame, millimetres.
+const CbVector3f c_nominalCorners[8] = {
+    {-2.804922f, -4.246745f, -3.405958f}, {3.829352f, -4.374752f, -2.989024f},
+    {-2.644028f, 2.911513f, -3.571816f},  {3.978025f, 2.784213f, -3.155661f},
+    {-1.626094f, -1.887896f, -0.385802f}, {2.301943f, -1.963814f, -0.1391f},
+    {-1.569108f, 0.621682f, -0.442371f},  {2.353263f, 0.5464f, -0.196037f}};
+
+constexpr float c_fNominalDepth = 2.998553f;
+constexpr float c_fNominalShearing[4] = {2.689f, 2.668f, 2.690f, 2.664f};
+constexpr float c_fNominalWidth[4] = {7.161987f, 7.162447f, 2.510862f, 2.511384f};
+constexpr float c_fNominalHeight[4] = {6.648595f, 6.636336f, 3.936508f, 3.930820f};
+
+// Seconds of processor time since t0: the tick difference as a 32-bit integer, converted to
+// milliseconds, then scaled by 0.001f.
+float SecondsSince(std::clock_t t0) {
+  const auto ticks = static_cast<std::int32_t>(std::clock() - t0);
+  const float ms = static_cast<float>(ticks) * (1000.0f / static_cast<float>(CLOCKS_PER_SEC));
+  return ms * 0.001f;
+}
+
+// A uniformly drawn index below nRange (nRange >= 1) from rand(). Two draws are combined when
+// the range is wider than one draw, and the top partial bucket is rejected so that no index is
+// favoured.
+unsigned int RandomBelow(unsigned int nRange) {
+  const std::uint64_t span = static_cast<std::uint64_t>(RAND_MAX) + 1u;
+  if (nRange <= span) {
+    const std::uint64_t limit = span - span % nRange;
+    for (;;) {
+      const auto r = static_cast<std::uint64_t>(std::rand());
+      if (r < limit) return static_cast<unsigned int>(r % nRange);
+    }
+  }
+  const std::uint64_t span2 = span * span;
+  const std::uint64_t limit = span2 - span2 % nRange;
+  for (;;) {
+    const std::uint64_t r =
+        static_cast<std::uint64_t>(std::rand()) * span + static_cast<std::uint64_t>(std::rand());
+    if (r < limit) return static_cast<unsigned int>(r % nRange);
+  }
+}
+
+// Ascending keys with NaN after every number, so that sorting stays well defined when a plane
+// has degenerated; stable sorting keeps equal keys in insertion order.
+template <class Pair>
+bool KeyLess(const Pair& a, const Pair& b) {
+  return a.first < b.first || (!std::isnan(a.first) && std::isnan(b.first));
+}
+
+std::wstring FormatWide(const wchar_t* pFormat, ...) {
+  std::wstring text(256, L'\0');
+  for (;;) {
+    std::va_list args;
+    va_start(args, pFormat);
+    const int n = std::vswprintf(text.data(), text.size(), pFormat, args);
+    va_end(args);
+    if (n >= 0 && static_cast<std::size_t>(n) < text.size()) {
+      text.resize(static_cast<std::size_t>(n));
+      return text;
+    }
+    if (text.size() > 65536) {
+      throw CbException("KaCCalibrationPhantomCCTAnalyzer::MeasurePhantom", __FILE__, __LINE__,
+                        "statistics text cannot be formatted");
+    }
+    text.resize(text.size() * 4);
+  }
+}
+
+float Deviation(float fNominal, float fValue) { return std::fabs(fNominal - fValue) * 1000.0f; }
+
+CbVector3f Negated(const CbVector3f& a) { return {0.0f - a.x, 0.0f - a.y, 0.0f - a.z}; }
+
+}  // namespace
+
+KaCCalibrationPhantomCCTAnalyzer::KaCCalibrationPhantomCCTAnalyzer(
+    CbSmartPointer<const KaCSurfelCollectionCCT> pClusteringSamples,
+    CbSmartPointer<const KaCSurfelCollectionCCT> pSamples, size_t nNrPlanes)
+    : m_nNrPlanes(nNrPlanes),
+      m_pClusteringSamples(std::move(pClusteringSamples)),
+      m_pSamples(std::move(pSamples)),
+      m_vecPlanes(nNrPlanes),
+      m_vecCenters(nNrPlanes),
+      m_vecClusters(nNrPlanes),
+      m_nNrIterations(0),
+      m_fInitializationDuration(0.0f),
+      m_fOverallDuration(0.0f) {
+  if (!m_pClusteringSamples || !m_pSamples || nNrPlanes == 0) {
+    throw CbException("KaCCalibrationPhantomCCTAnalyzer::KaCCalibrationPhantomCCTAnalyzer",
+                      __FILE__, __LINE__,
+                      "the analyzer needs two collections and at least one plane");
+  }
+}
+
+KaCCalibrationPhantomCCTAnalyzer::KaCCalibrationPhantomCCTAnalyzer(
+    const KaCCalibrationPhantomCCTAnalyzer& other) = default;
+
+KaCCalibrationPhantomCCTAnalyzer::KaCCalibrationPhantomCCTAnalyzer(
+    KaCCalibrationPhantomCCTAnalyzer&& other) noexcept
+    : m_nNrPlanes(other.m_nNrPlanes),
+      m_pClusteringSamples(std::move(other.m_pClusteringSamples)),
+      m_pSamples(std::move(other.m_pSamples)),
+      m_vecPlanes(std::move(other.m_vecPlanes)),
+      m_vecCenters(std::move(other.m_vecCenters)),
+      m_vecClusters(std::move(other.m_vecClusters)),
+      m_nNrIterations(other.m_nNrIterations),
+      m_fInitializationDuration(other.m_fInitializationDuration),
+      m_fOverallDuration(other.m_fOverallDuration),
+      m_strDepthStatistics(other.m_strDepthStatistics),
+      m_strShearingStatistics(other.m_strShearingStatistics),
+      m_strWidthStatistics(other.m_strWidthStatistics),
+      m_strHeightStatistics(other.m_strHeightStatistics),
+      m_vecLines(std::move(other.m_vecLines)) {
+  // A moved-from vector is only guaranteed valid; the source is documented to be empty.
+  other.m_vecPlanes.clear();
+  other.m_vecCenters.clear();
+  other.m_vecClusters.clear();
+  other.m_vecLines.clear();
+}
+
+KaCCalibrationPhantomCCTAnalyzer::~KaCCalibrationPhantomCCTAnalyzer() = default;
+
+// ---------------------------------------------------------------------------------------------
+// Driver
+
+CbSmartPointer<KaCSurfelCollectionCCT> KaCCalibrationPhantomCCTAnalyzer::Compute() {
+  const char* pFunction = "KaCCalibrationPhantomCCTAnalyzer::Compute";
+  if (!m_pClusteringSamples || !m_pSamples) {
+    throw CbException(pFunction, __FILE__, __LINE__, "the analyzer holds no collections");
+  }
+  if (m_nNrPlanes < 7 || m_vecPlanes.size() != m_nNrPlanes) {
+    throw CbException(
+        pFunction, __FILE__, __LINE__,
+        "the phantom has seven faces: " + std::to_string(m_nNrPlanes) + " planes are too few");
+  }
+  if (m_pClusteringSamples->GetNrSurfels() < m_nNrPlanes ||
+      m_pSamples->GetNrSurfels() < m_nNrPlanes) {
+    throw CbException(pFunction, __FILE__, __LINE__,
+                      "a collection holds fewer surfels than there are planes");
+  }
+
+  float fBestError = 0.0f;
+  std::vector<CyPlane> bestPlanes;
+  std::vector<CbVector3f> bestCenters;
+  for (int iRestart = 0; iRestart < 3; ++iRestart) {
+    const std::clock_t t0 = std::clock();
+    InitPlanes();
+    m_fInitializationDuration += SecondsSince(t0);
+    ComputeKMeansClustering();
+    m_fOverallDuration += SecondsSince(t0);
+    const float e = GetAverageError(m_pClusteringSamples);
+    // A tie or a NaN keeps the earlier restart.
+    if (iRestart == 0 || fBestError > e) {
+      fBestError = e;
+      bestPlanes = m_vecPlanes;
+      bestCenters = m_vecCenters;
+    }
+  }
+  m_vecPlanes = std::move(bestPlanes);
+  m_vecCenters = std::move(bestCenters);
+
+  ClearClusters(m_vecClusters);
+  DistributeSamplesToClusters(m_pSamples, m_vecClusters);
+  RemoveOutliers(0.85f, m_pSamples, m_vecClusters);
+
+  const CbVector3f direction = Negated(GetAverageNormal());
+  SortPlanes(direction, 0, 6, m_vecClusters);
+  SortPlanes(CbVector3f(0.0f, 1.0f, 0.0f), 1, 2, m_vecClusters);
+  SortPlanes(CbVector3f(1.0f, 0.0f, 0.0f), 3, 4, m_vecClusters);
+
+  MeasurePhantom();
+
+  // Colour value i + 1 for the samples of plane i, 0 for the outliers. Beyond the fifteenth
+  // plane the values simply go on counting.
+  std::vector<float> values(m_pSamples->GetNrSurfels(), 0.0f);
+  for (size_t i = 0; i < m_vecClusters.size(); ++i) {
+    const auto fValue = static_cast<float>(i + 1);
+    for (unsigned int s : m_vecClusters[i]) values[s] = fValue;
+  }
+  CbSmartPointer<KaCSurfelCollectionCCT> spResult(new KaCSurfelCollectionCCT(*m_pSamples, false));
+  {
+    // A null coder: the filter uses the shared default coder, set to the range 0 to planes.
+    CbSmartPointer<KaIFtSurfelCollection> spColorCode(
+        new KaCMpFtColorCode(0.0f, static_cast<float>(m_nNrPlanes), values, nullptr, 1));
+    (*spColorCode)(*spResult);
+  }
+  return spResult;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Clustering
+
+float KaCCalibrationPhantomCCTAnalyzer::GetDistanceToCluster(size_t i, const CbVector3f& position,
+                                                             const CbVector3f& normal) {
+  const CyPlane& plane = m_vecPlanes[i];
+  const float dist = plane.GetDistance(position);
+  const CbVector3f& n = plane.GetNormal();
+  const float c = (normal.x * n.x + normal.y * n.y) + normal.z * n.z;
+  return std::acos(std::fabs(c)) / 3.1415927f * 0.5f + std::fabs(dist);
+}
+
+float KaCCalibrationPhantomCCTAnalyzer::GetDistanceToCluster(
+    size_t i, CbSmartPointer<const KaCSurfelCollectionCCT> pSamples, unsigned int nSample) {
+  const auto positions = pSamples->GetAccessor<CbVector3f>(eSurfelAttributePosition);
+  const auto normals = pSamples->GetNormalAccessor();
+  return GetDistanceToCluster(i, positions[nSample], KaCNormalCodec::Decode(normals[nSample]));
+}
+
+void KaCCalibrationPhantomCCTAnalyzer::DistributeSamplesToClusters(
+    CbSmartPointer<const KaCSurfelCollectionCCT> pSamples,
+    std::vector<std::vector<unsigned int>>& clusters) {
+  if (clusters.size() < m_nNrPlanes || m_vecPlanes.size() < m_nNrPlanes) {
+    throw CbException("KaCCalibrationPhantomCCTAnalyzer::DistributeSamplesToClusters", __FILE__,
+                      __LINE__, "fewer clusters or planes than the analyzer's planes");
+  }
+  KaCPlaneDistanceKernel::AssignToNearestPlanes(*pSamples, m_vecPlanes.data(), m_nNrPlanes,
+                                                clusters);
+}
+
+void KaCCalibrationPhantomCCTAnalyzer::ClearClusters(
+    std::vector<std::vector<unsigned int>>& clusters) {
+  for (auto& cluster : clusters) cluster.clear();
+}
+
+void KaCCalibrationPhantomCCTAnalyzer::ComputeKMeansClustering() {
+  m_nNrIterations = 0;
+  // The clusters before each pass; swapping in the storage of the pass before last avoids a
+  // copy per pass.
+  std::vector<std::vector<unsigned int>> previous = m_vecClusters;
+  for (;;) {
+    previous.swap(m_vecClusters);
+    ClearClusters(m_vecClusters);
+    DistributeSamplesToClusters(m_pClusteringSamples, m_vecClusters);
+    EstimatePlanes(m_pClusteringSamples, m_vecClusters);
+    if (m_vecClusters == previous) break;
+    if (++m_nNrIterations >= 100) break;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Plane estimation and outliers
+
+void KaCCalibrationPhantomCCTAnalyzer::EstimatePlane(
+    CbSmartPointer<const KaCSurfelCollectionCCT> pSamples, const std::vector<unsigned int>& cluster,
+    size_t i) {
+  const auto positions = pSamples->GetAccessor<CbVector3f>(eSurfelAttributePosition);
+  float sx = 0.0f, sy = 0.0f, sz = 0.0f;
+  for (unsigned int s : cluster) {
+    const CbVector3f& p = positions[s];
+    sx += p.x;
+    sy += p.y;
+    sz += p.z;
+  }
+  const float fInv = 1.0f / static_cast<float>(cluster.size());
+  const CbVector3f centroid(sx * fInv, sy * fInv, sz * fInv);
+
+  // Centroid and deviations in float, scatter sums in double.
+  double xx = 0.0, yx = 0.0, yy = 0.0, zx = 0.0, zy = 0.0, zz = 0.0;
+  for (unsigned int s : cluster) {
+    const CbVector3f& p = positions[s];
+    const float dx = p.x - centroid.x;
+    const float dy = p.y - centroid.y;
+    const float dz = p.z - centroid.z;
+    xx += static_cast<double>(dx * dx);
+    yx += static_cast<double>(dx * dy);
+    yy += static_cast<double>(dy * dy);
+    zx += static_cast<double>(dx * dz);
+    zy += static_cast<double>(dz * dy);
+    zz += static_cast<double>(dz * dz);
+  }
+  const double packed[6] = {xx, yx, yy, zx, zy, zz};
+  double vectors[9];
+  double values[3];
+  KaCCorrMath::semi_definite_symmetric(packed, 3, vectors, values);
+  const CbVector3f normal(static_cast<float>(vectors[6]), static_cast<float>(vectors[7]),
+                          static_cast<float>(vectors[8]));
+  m_vecPlanes[i] = CyPlane(normal, centroid);
+  m_vecCenters[i] = centroid;
+}
+
+void KaCCalibrationPhantomCCTAnalyzer::EstimatePlanes(
+    CbSmartPointer<const KaCSurfelCollectionCCT> pSamples,
+    const std::vector<std::vector<unsigned int>>& clusters) {
+  for (size_t i = 0; i < clusters.size(); ++i) EstimatePlane(pSamples, clusters[i], i);
+}
+
+float KaCCalibrationPhantomCCTAnalyzer::GetAverageError(
+    size_t i, CbSmartPointer<const KaCSurfelCollectionCCT> pSamples) {
+  if (!pSamples) pSamples = m_pSamples;
+  if (!pSamples) {
+    throw CbException("KaCCalibrationPhantomCCTAnalyzer::GetAverageError", __FILE__, __LINE__,
+                      "no collection to measure against");
+  }
+  const auto positions = pSamples->GetAccessor<CbVector3f>(eSurfelAttributePosition);
+  const CyPlane& plane = m_vecPlanes[i];
+  const std::vector<unsigned int>& cluster = m_vecClusters[i];
+  float fSum = 0.0f;
+  for (unsigned int s : cluster) fSum += std::fabs(plane.GetDistance(positions[s]));
+  return fSum / static_cast<float>(cluster.size());
+}
+
+float KaCCalibrationPhantomCCTAnalyzer::GetAverageError(
+    CbSmartPointer<const KaCSurfelCollectionCCT> pSamples) {
+  float fSum = 0.0f;
+  for (size_t i = 0; i < m_vecClusters.size(); ++i) fSum += GetAverageError(i, pSamples);
+  return fSum / static_cast<float>(m_vecClusters.size());
+}
+
+void KaCCalibrationPhantomCCTAnalyzer::RemoveOutliers(
+    float fFraction, CbSmartPointer<const KaCSurfelCollectionCCT> pSamples,
+    std::vector<std::vector<unsigned int>>& clusters) {
+  const auto positions = pSamples->GetAccessor<CbVector3f>(eSurfelAttributePosition);
+  const std::vector<std::vector<unsigned int>> source = clusters;
+  std::vector<std::pair<float, unsigned int>> entries;
+  for (int iPass = 0; iPass < 3; ++iPass) {
+    for (size_t i = 0; i < source.size(); ++i) {
+      const CyPlane& plane = m_vecPlanes[i];
+      entries.clear();
+      for (unsigned int s : source[i]) entries.emplace_back(plane.GetDistance(positions[s]), s);
+      // A stable sort orders like a multimap that puts equal keys after the existing ones.
+      std::stable_sort(entries.begin(), entries.end(), KeyLess<std::pair<float, unsigned int>>);
+      std::vector<unsigned int>& cluster = clusters[i];
+      cluster.clear();
+      const auto nKeep = static_cast<std::uint64_t>(static_cast<float>(entries.size()) * fFraction);
+      for (const auto& entry : entries) {
+        if (cluster.size() > nKeep) break;
+        cluster.push_back(entry.second);
+      }
+      EstimatePlanes(pSamples, clusters);
+    }
+  }
+}
+
+CbVector3f KaCCalibrationPhantomCCTAnalyzer::GetAverageNormal() {
+  const auto normals = m_pClusteringSamples->GetNormalAccessor();
+  const CbVector3f* pTable = KaCNormalCodec::GetTable();
+  CbVector3f s(0.0f, 0.0f, 0.0f);
+  for (unsigned int i = 0; i < m_pClusteringSamples->GetNrSurfels(); ++i) {
+    const CbVector3f& n = pTable[normals[i]];
+    s.x += n.x;
+    s.y += n.y;
+    s.z += n.z;
+  }
+  const float q = (s.y * s.y + s.x * s.x) + s.z * s.z;
+  if (!(q > 1.1754944e-38f)) return {0.0f, 0.0f, 0.0f};
+  const float fLength = std::sqrt(q);
+  return {s.x / fLength, s.y / fLength, s.z / fLength};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Initialisation and ordering
+
+void KaCCalibrationPhantomCCTAnalyzer::InitPlanes() {
+  const unsigned int nSurfels = m_pClusteringSamples->GetNrSurfels();
+  if (nSurfels < m_nNrPlanes) return;
+  const auto positions = m_pClusteringSamples->GetAccessor<CbVector3f>(eSurfelAttributePosition);
+  const auto normals = m_pClusteringSamples->GetNormalAccessor();
+  const CbVector3f* pTable = KaCNormalCodec::GetTable();
+
+  std::vector<unsigned int> list(nSurfels);
+  std::iota(list.begin(), list.end(), 0u);
+
+  float fBestScore = 0.0f;
+  bool bKept = false;
+  std::vector<CyPlane> keptPlanes;
+  std::vector<CbVector3f> keptCenters;
+  for (unsigned int nAttempt = 0;;) {
+    // A partial Fisher-Yates shuffle: the first m_nNrPlanes positions become a uniform choice
+    // of distinct samples, whatever order the list was left in by the attempt before.
+    for (size_t i = 0; i < m_nNrPlanes; ++i) {
+      const size_t j = i + RandomBelow(static_cast<unsigned int>(nSurfels - i));
+      std::swap(list[i], list[j]);
+    }
+    for (size_t i = 0; i < m_nNrPlanes; ++i) {
+      const CbVector3f& p = positions[list[i]];
+      m_vecPlanes[i] = CyPlane(pTable[normals[list[i]]], p);
+      m_vecCenters[i] = p;
+    }
+    float fScore = c_fLargestFloat;
+    for (size_t i = 1; i < m_nNrPlanes; ++i) {
+      for (size_t j = 0; j < i; ++j) {
+        const float d = GetDistanceToCluster(i, positions[list[j]], pTable[normals[list[j]]]);
+        if (d < fScore) fScore = d;
+      }
+    }
+    if (fScore > fBestScore) {
+      fBestScore = fScore;
+      keptPlanes = m_vecPlanes;
+      keptCenters = m_vecCenters;
+      bKept = true;
+    }
+    if (fBestScore > 0.5f) break;
+    if (++nAttempt >= 1000) break;
+  }
+  // When no attempt scored above 0 the planes of the last attempt stay.
+  if (bKept) {
+    m_vecPlanes = std::move(keptPlanes);
+    m_vecCenters = std::move(keptCenters);
+  }
+}
+
+void KaCCalibrationPhantomCCTAnalyzer::InitPlanes2() {
+  if (m_nNrPlanes < 7) {
+    throw CbException("KaCCalibrationPhantomCCTAnalyzer::InitPlanes2", __FILE__, __LINE__,
+                      "the shape-based initialisation needs seven planes");
+  }
+  const CbVector3f a = GetAverageNormal();
+  const CbVector3f minusA = Negated(a);
+  const auto positions = m_pClusteringSamples->GetAccessor<CbVector3f>(eSurfelAttributePosition);
+  const auto normals = m_pClusteringSamples->GetNormalAccessor();
+  const CbVector3f* pTable = KaCNormalCodec::GetTable();
+
+  std::vector<std::pair<float, unsigned int>> facing;
+  std::vector<unsigned int> buckets[4];
+  const CbVector3f directions[4] = {
+      {1.0f, 0.0f, 0.0f}, {-1.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, {0.0f, -1.0f, 0.0f}};
+  for (unsigned int i = 0; i < m_pClusteringSamples->GetNrSurfels(); ++i) {
+    const CbVector3f& n = pTable[normals[i]];
+    if (n.Dot(a) > 0.985f) {
+      facing.emplace_back(minusA.Dot(positions[i]), i);
+      continue;
+    }
+    float fBest = -c_fLargestFloat;
+    int iBucket = 0;
+    for (int b = 0; b < 4; ++b) {
+      const float d = directions[b].Dot(n);
+      if (d > fBest) {
+        fBest = d;
+        iBucket = b;
+      }
+    }
+    buckets[iBucket].push_back(i);
+  }
+  std::stable_sort(facing.begin(), facing.end(), KeyLess<std::pair<float, unsigned int>>);
+
+  // Without facing samples planes 0, 5 and 6 have nothing to start from and stay as they are.
+  if (!facing.empty()) {
+    const auto c = static_cast<float>(facing.size());
+    const std::pair<size_t, float> picks[3] = {{0, 0.16666667f}, {5, 0.6666667f}, {6, 0.9166667f}};
+    for (const auto& pick : picks) {
+      const auto k = static_cast<size_t>(c * pick.second);
+      m_vecPlanes[pick.first] = CyPlane(a, positions[facing[k].second]);
+    }
+  }
+  for (size_t j = 0; j < 4; ++j) EstimatePlane(m_pClusteringSamples, buckets[j], j + 1);
+}
+
+void KaCCalibrationPhantomCCTAnalyzer::SortPlanes(
+    const CbVector3f& direction, size_t first, size_t last,
+    std::vector<std::vector<unsigned int>>& clusters) {
+  if (first > last) return;
+  if (last >= m_nNrPlanes || clusters.size() < m_nNrPlanes) {
+    throw CbException("KaCCalibrationPhantomCCTAnalyzer::SortPlanes", __FILE__, __LINE__,
+                      "plane range beyond the analyzer's planes");
+  }
+  std::vector<std::pair<float, size_t>> keys;
+  for (size_t i = first; i <= last; ++i) keys.emplace_back(m_vecCenters[i].Dot(direction), i);
+  std::stable_sort(keys.begin(), keys.end(), KeyLess<std::pair<float, size_t>>);
+
+  std::vector<CyPlane> planes;
+  std::vector<CbVector3f> centers;
+  std::vector<std::vector<unsigned int>> moved;
+  for (const auto& key : keys) {
+    planes.push_back(m_vecPlanes[key.second]);
+    centers.push_back(m_vecCenters[key.second]);
+    moved.push_back(std::move(clusters[key.second]));
+  }
+  for (size_t k = 0; k < keys.size(); ++k) {
+    m_vecPlanes[first + k] = planes[k];
+    m_vecCenters[first + k] = centers[k];
+    clusters[first + k] = std::move(moved[k]);
+  }
+}
+
+void KaCCalibrationPhantomCCTAnalyzer::SortPlanes(
+    const CbVector3f& normal, std::vector<std::vector<unsigned int>>& clusters) {
+  SortPlanes(Negated(normal), 0, 6, clusters);
+  SortPlanes(CbVector3f(0.0f, 1.0f, 0.0f), 1, 2, clusters);
+  SortPlanes(CbVector3f(1.0f, 0.0f, 0.0f), 3, 4, clusters);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Measurement
+
+void KaCCalibrationPhantomCCTAnalyzer::MeasurePhantom() {
+  const std::vector<CyPlane>& p = m_vecPlanes;
+  CyLine l01, l02, l04, l51, l52, l54;
+  // A failed intersection leaves its line empty, and an empty line gives no corner: such a
+  // corner stays NaN, which carries through to the values and texts.
+  (void)p[0].Intersect(p[1], l01);
+  (void)p[0].Intersect(p[2], l02);
+  (void)p[0].Intersect(p[4], l04);
+  (void)p[5].Intersect(p[1], l51);
+  (void)p[5].Intersect(p[2], l52);
+  (void)p[5].Intersect(p[4], l54);
+
+  const float fNaN = std::numeric_limits<float>::quiet_NaN();
+  CbVector3f corners[8];
+  for (CbVector3f& c : corners) c = CbVector3f(fNaN, fNaN, fNaN);
+  CbVector3f& A = corners[0];
+  CbVector3f& B = corners[1];
+  CbVector3f& C = corners[2];
+  CbVector3f& D = corners[3];
+  CbVector3f& E = corners[4];
+  CbVector3f& F = corners[5];
+  CbVector3f& G = corners[6];
+  CbVector3f& H = corners[7];
+  (void)p[3].Intersect(l01, A);
+  (void)p[4].Intersect(l01, B);
+  (void)p[3].Intersect(l02, C);
+  (void)p[2].Intersect(l04, D);
+  (void)p[3].Intersect(l51, E);
+  (void)p[4].Intersect(l51, F);
+  (void)p[3].Intersect(l52, G);
+  (void)p[2].Intersect(l54, H);
+
+  CbArray<CbVector3f> measured;
+  CbArray<CbVector3f> nominal;
+  for (int k = 0; k < 8; ++k) {
+    measured.Add(corners[k]);
+    nominal.Add(c_nominalCorners[k]);
+  }
+  CyProcrustes procrustes;
+  procrustes.SetInput(measured, nominal);
+  (void)procrustes.Compute(CyAlgorithm::eComputeOutput);
+  CyTransformation transformation;
+  procrustes.GetOutput(transformation);
+
+  m_vecLines.clear();
+  for (int k = 0; k < 8; ++k) {
+    const CbVector3f fitted = transformation.Apply(c_nominalCorners[k]);
+    m_vecLines.push_back(corners[k]);
+    m_vecLines.push_back(corners[k] + (fitted - corners[k]) * 100.0f);
+  }
+  const CbVector3f* edges[12][2] = {{&A, &B}, {&B, &D}, {&D, &C}, {&C, &A}, {&E, &F}, {&F, &H},
+                                    {&H, &G}, {&G, &E}, {&A, &E}, {&B, &F}, {&D, &H}, {&C, &G}};
+  for (const auto& edge : edges) {
+    m_vecLines.push_back(*edge[0]);
+    m_vecLines.push_back(*edge[1]);
+  }
+
+  const CbVector3f N = p[0].GetNormal();
+  const float depthA = (E - A).Dot(N);
+  const float depthB = (F - B).Dot(N);
+  const float depthC = (G - C).Dot(N);
+  const float depthD = (H - D).Dot(N);
+  const float depth = (depthB + depthA + depthC + depthD) * 0.25f;
+  const auto lateral = [&N](const CbVector3f& v) { return (v - N * v.Dot(N)).Length(); };
+  const float shearing[4] = {lateral(A - E), lateral(B - F), lateral(C - G), lateral(D - H)};
+  const float width[4] = {(A - C).Length(), (B - D).Length(), (E - G).Length(), (F - H).Length()};
+  const float height[4] = {(A - B).Length(), (C - D).Length(), (E - F).Length(), (G - H).Length()};
+
+  const float depthDeviation = Deviation(c_fNominalDepth, depth);
+  const float depthPercent = depthDeviation * 0.1f / c_fNominalDepth;
+  m_strDepthStatistics = FormatWide(
+      L"Depth: %.3f mm (%.3f, %.3f, %.3f, %.3f), Deviation: %.1f \u00B5m (%.2f percent)",
+      static_cast<double>(depth), static_cast<double>(depthA), static_cast<double>(depthB),
+      static_cast<double>(depthC), static_cast<double>(depthD), static_cast<double>(depthDeviation),
+      static_cast<double>(depthPercent));
+
+  double args[8];
+  for (int k = 0; k < 4; ++k) {
+    args[2 * k] = shearing[k];
+    args[2 * k + 1] = Deviation(c_fNominalShearing[k], shearing[k]);
+  }
+  m_strShearingStatistics = FormatWide(
+      L"Shearing: %.3f mm (%.1f \u00B5m), %.3f mm (%.1f \u00B5m), %.3f mm (%.1f \u00B5m), "
+      L"%.3f mm (%.1f \u00B5m)",
+      args[0], args[1], args[2], args[3], args[4], args[5], args[6], args[7]);
+  for (int k = 0; k < 4; ++k) {
+    args[2 * k] = width[k];
+    args[2 * k + 1] = Deviation(c_fNominalWidth[k], width[k]);
+  }
+  m_strWidthStatistics = FormatWide(
+      L"Width: %.3f mm (%.01f \u00B5m), %.3f mm (%.01f \u00B5m), %.3f mm (%.01f \u00B5m), "
+      L"%.3f mm (%.01f \u00B5m)",
+      args[0], args[1], args[2], args[3], args[4], args[5], args[6], args[7]);
+  for (int k = 0; k < 4; ++k) {
+    args[2 * k] = height[k];
+    args[2 * k + 1] = Deviation(c_fNominalHeight[k], height[k]);
+  }
+  m_strHeightStatistics = FormatWide(
+      L"Height: %.3f mm (%.01f \u00B5m), %.3f mm (%.01f \u00B5m), %.3f mm (%.01f \u00B5m), "
+      L"%.3f mm (%.01f \u00B5m)",
+      args[0], args[1], args[2], args[3], args[4], args[5], args[6], args[7]);
+}
