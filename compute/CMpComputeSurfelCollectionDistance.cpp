@@ -195,7 +195,7 @@ bool CMpComputeSurfelCollectionDistance::Compute() {
     const CbVector3f nR = pNormalTable[refNormals[f.j]];
     if (nR == zero) return;
     const CbVector3f& q = f.q;
-    // Float order kept as stated: d = ((dy ny + dx nx) + dz nz), |e|^2 = (ey^2 + ex^2) + ez^2.
+    // Fixed float order: d = ((dy ny + dx nx) + dz nz) and |e|^2 = (ey^2 + ex^2) + ez^2.
     const float d = ((q.y - a.y) * nR.y + (q.x - a.x) * nR.x) + (q.z - a.z) * nR.z;
     const float ex = a.x - (q.x - d * nR.x);
     const float ey = a.y - (q.y - d * nR.y);
