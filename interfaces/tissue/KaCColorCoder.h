@@ -20,8 +20,11 @@
 /// changes its range or mode meanwhile.
 class KaCColorCoder {
  public:
-  /// Grey component given for a value that is not a number.
-  static constexpr float c_fNaNGrey = 0.5f;
+  /// Colour of a value that is not a number: magenta, which the scale never reaches and which
+  /// stays apart from the mid grey that callers use for surfels without a value.
+  static constexpr float c_fNaNRed = 1.0f;
+  static constexpr float c_fNaNGreen = 0.0f;
+  static constexpr float c_fNaNBlue = 1.0f;
 
   /// Range 0..1, integer mode 0.
   KaCColorCoder();

@@ -30,7 +30,7 @@ void KaCColorCoder::SetColorGeneral(float fValue, float rgb[3]) const {
   }
   // NaN in the value or the range: neither below nor above, shown as missing.
   if (std::isnan(t) || std::isnan(v)) {
-    Fill(rgb, c_fNaNGrey, c_fNaNGrey, c_fNaNGrey);
+    Fill(rgb, c_fNaNRed, c_fNaNGreen, c_fNaNBlue);
     return;
   }
   if (t < 0.0f) {

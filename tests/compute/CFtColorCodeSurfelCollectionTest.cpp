@@ -50,6 +50,7 @@ TEST(CFtColorCodeSurfelCollection, GreyForMarkerAndOutOfBoundsOnly) {
                                                 : Coded(-1.0f, 1.0f, values[k]))
         << k;
   }
+  EXPECT_NE(c.GetColor(8), c_grey);  // NaN reached the coder
   EXPECT_NE(c.GetColor(9), c_grey);
 
   // With limit 0 only zeros of either sign are coloured; without a limit the marker is still

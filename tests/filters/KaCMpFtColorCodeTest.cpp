@@ -42,10 +42,10 @@ TEST(KaCColorCoder, ViridisScaleIsOrderedContinuousAndApartFromGrey) {
     const int dr = c.r - 128, dg = c.g - 128, db = c.b - 128;
     EXPECT_GT(dr * dr + dg * dg + db * db, 40 * 40) << v;  // never near the missing-value grey
   }
-  // Below black, above white, NaN grey; equal ends give the middle; integer mode rounds.
+  // Below black, above white, NaN magenta; equal ends give the middle; integer mode rounds.
   EXPECT_EQ(Code(coder, -2.01f), KaCCompressedColor(0, 0, 0));
   EXPECT_EQ(Code(coder, 6.01f), KaCCompressedColor(255, 255, 255));
-  EXPECT_EQ(Code(coder, std::nanf("")), KaCCompressedColor(128, 128, 128));
+  EXPECT_EQ(Code(coder, std::nanf("")), KaCCompressedColor(255, 0, 255));
   coder.SetIntegerMode(1);
   EXPECT_EQ(Code(coder, 1.5f), Code(coder, 2.0f));
   coder.SetRange(3.0f, 3.0f);
