@@ -10,8 +10,8 @@
 /// Outside the scale:
 /// - a value beyond the low end is black (0, 0, 0), one beyond the high end white (1, 1, 1),
 ///   extending the scale's lightness order;
-/// - a value that is not a number, or any value when a range end is not a number, is mid grey
-///   (0.5, 0.5, 0.5), the colour of a missing value.
+/// - a value that is not a number, or any value when a range end is not a number, is magenta
+///   (1, 0, 1), kept apart from the mid grey that callers give surfels without a value.
 /// With equal ends the value at the end is the middle of the scale. With the low end above the
 /// high end the scale runs the other way.
 ///
