@@ -16,9 +16,11 @@ namespace {
 
 constexpr std::size_t c_nBlock = 256;
 
-// An AVX2 clone (eight lanes, _ZGVdN8v_acosf) is picked at load time where the processor has
-// it; the default clone uses the SSE2 variant (_ZGVbN4v_acosf).
-__attribute__((target_clones("avx2", "default"))) void DistanceLoop(
+// The same loop is built twice: for AVX2 (eight lanes, _ZGVdN8v_acosf) and for the baseline
+// (SSE2, _ZGVbN4v_acosf). The processor is asked once which one to run: a plain check rather
+// than target_clones, whose ifunc resolver runs during relocation, before a sanitizer's runtime
+// is up.
+__attribute__((always_inline)) inline void DistanceLoopImpl(
     const float* __restrict px, const float* __restrict py, const float* __restrict pz,
     const float* __restrict mx, const float* __restrict my, const float* __restrict mz,
     std::size_t n, const CyPlane& plane, float* __restrict pOut) {
@@ -32,6 +34,31 @@ __attribute__((target_clones("avx2", "default"))) void DistanceLoop(
     const float d = std::fabs(((px[k] - qx) * nx + (py[k] - qy) * ny) + (pz[k] - qz) * nz);
     const float c = std::fabs((mx[k] * nx + my[k] * ny) + mz[k] * nz);
     pOut[k] = acosf(c) / 3.1415927f * 0.5f + d;
+  }
+}
+
+__attribute__((target("avx2"))) void DistanceLoopAvx2(
+    const float* __restrict px, const float* __restrict py, const float* __restrict pz,
+    const float* __restrict mx, const float* __restrict my, const float* __restrict mz,
+    std::size_t n, const CyPlane& plane, float* __restrict pOut) {
+  DistanceLoopImpl(px, py, pz, mx, my, mz, n, plane, pOut);
+}
+
+void DistanceLoopBaseline(const float* __restrict px, const float* __restrict py,
+                          const float* __restrict pz, const float* __restrict mx,
+                          const float* __restrict my, const float* __restrict mz, std::size_t n,
+                          const CyPlane& plane, float* __restrict pOut) {
+  DistanceLoopImpl(px, py, pz, mx, my, mz, n, plane, pOut);
+}
+
+void DistanceLoop(const float* px, const float* py, const float* pz, const float* mx,
+                  const float* my, const float* mz, std::size_t n, const CyPlane& plane,
+                  float* pOut) {
+  static const bool s_bAvx2 = __builtin_cpu_supports("avx2");
+  if (s_bAvx2) {
+    DistanceLoopAvx2(px, py, pz, mx, my, mz, n, plane, pOut);
+  } else {
+    DistanceLoopBaseline(px, py, pz, mx, my, mz, n, plane, pOut);
   }
 }
 
