@@ -1,0 +1,25 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+
+/// Progress of long work on stderr, shown only when stderr is a terminal: one status line that
+/// each Step() overwrites and Done() clears, so nothing of it remains in the scroll-back or
+/// reaches a file or pipe. One thread only.
+class KaCProgress {
+ public:
+  KaCProgress();
+  ~KaCProgress();
+  KaCProgress(const KaCProgress&) = delete;
+  KaCProgress& operator=(const KaCProgress&) = delete;
+
+  /// Shows "strWhat..." with the seconds elapsed since construction.
+  void Step(const std::string& strWhat);
+  /// Clears the status line.
+  void Done();
+
+ private:
+  bool m_bEnabled;
+  bool m_bShown = false;
+  std::chrono::steady_clock::time_point m_start;
+};

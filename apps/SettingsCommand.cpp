@@ -1,0 +1,81 @@
+// tolvane settings: list, read and change the seven persistent settings.
+#include <cstdio>
+
+#include "KaCArguments.h"
+#include "KaCCommand.h"
+#include "KaCInputError.h"
+#include "KaCToolSettings.h"
+#include "KaCUsageError.h"
+
+namespace {
+
+const char c_szHelp[] =
+    "Usage: tolvane settings [list | get KEY | set KEY VALUE] [--file FILE]\n"
+    "\n"
+    "Lists, reads or changes the seven persistent settings of section Tolvane:\n"
+    "  AnalyzePhantomInteractively              bool  (default false)\n"
+    "  ColorCompensate                          bool  (default true)\n"
+    "  QualityFromColor                         bool  (default true)\n"
+    "  ToothTissueBeforeSequentialRegistration  bool  (default true)\n"
+    "  TrainToothTissueAtStart                  bool  (default false)\n"
+    "  GingivaQualityBeforeClassification       float (default 0.5)\n"
+    "  ColorCodedEntity                         int   (default 0)\n"
+    "Keys are matched without regard to letter case. Bools are true/false (also 1/0, yes/no,\n"
+    "on/off). 'list' (the default) prints KEY=VALUE lines, 'get' the value alone. 'set'\n"
+    "refuses an unknown key or a value of the wrong type and then leaves the file as it was.\n"
+    "\n"
+    "The file is FILE, else $TOLVANE_SETTINGS, else $XDG_CONFIG_HOME/tolvane/settings.ini,\n"
+    "else ~/.config/tolvane/settings.ini. A missing file holds the defaults.\n"
+    "\n"
+    "Options:\n"
+    "  --file FILE   the settings file to use\n";
+
+std::string Key(const std::string& name) {
+  const std::string key = KaCToolSettings::FindKey(name);
+  if (key.empty()) {
+    std::string known;
+    for (const std::string& k : KaCToolSettings::GetKeys())
+      known += (known.empty() ? "" : ", ") + k;
+    throw KaCInputError("unknown setting '" + name + "' (known: " + known + ")");
+  }
+  return key;
+}
+
+int Run(const std::vector<std::string>& args) {
+  const KaCArguments a(args, {"file"}, {});
+  if (a.WantsHelp()) {
+    std::fputs(c_szHelp, stdout);
+    return 0;
+  }
+  const auto& pos = a.GetPositionals();
+  const std::string action = pos.empty() ? "list" : pos[0];
+  if (action == "list") {
+    a.RequirePositionals(0, 1, "");
+  } else if (action == "get") {
+    a.RequirePositionals(2, 2, "KEY");
+  } else if (action == "set") {
+    a.RequirePositionals(3, 3, pos.size() < 2 ? "KEY and VALUE" : "VALUE");
+  } else {
+    throw KaCUsageError("unknown action '" + action + "' (list, get or set)");
+  }
+
+  KaCToolSettings::Open(KaCToolSettings::ResolvePath(a.GetString("file")));
+  if (action == "list") {
+    for (const std::string& k : KaCToolSettings::GetKeys()) {
+      std::printf("%s=%s\n", k.c_str(), KaCToolSettings::GetText(k).c_str());
+    }
+  } else if (action == "get") {
+    std::printf("%s\n", KaCToolSettings::GetText(Key(pos[1])).c_str());
+  } else {
+    const std::string key = Key(pos[1]);
+    KaCToolSettings::SetText(key, pos[2]);
+    KaCToolSettings::Save();
+  }
+  return 0;
+}
+
+}  // namespace
+
+KaCCommand GetSettingsCommand() {
+  return {"settings", "list, get or set the persistent settings", c_szHelp, &Run};
+}

@@ -1,0 +1,79 @@
+// tolvane: the command-line tool. Parses the subcommand, runs it and reports the outcome:
+// exit status 0 on success, 1 on bad input or a failed computation, 2 on bad usage, each
+// failure as one line on stderr.
+#include <cstdio>
+#include <exception>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "KaCCommand.h"
+#include "KaCInputError.h"
+#include "KaCUsageError.h"
+#include "base/CbException.h"
+
+namespace {
+
+constexpr int c_iExitBadInput = 1;
+constexpr int c_iExitUsage = 2;
+
+void PrintOverview(std::FILE* out) {
+  std::fputs(
+      "Usage: tolvane COMMAND [ARGS...]\n"
+      "\n"
+      "Surfel collection tools: phantom analysis, distances, filters, acquisition, settings.\n"
+      "\n"
+      "Commands:\n",
+      out);
+  for (const KaCCommand& c : KaCCommand::GetAll()) {
+    std::fprintf(out, "  %-10s %s\n", c.szName, c.szSummary);
+  }
+  std::fputs(
+      "\n"
+      "Run 'tolvane COMMAND --help' for a command's arguments.\n"
+      "Exit status: 0 success, 1 bad input or failed computation, 2 bad usage.\n",
+      out);
+}
+
+// One line, whatever the message holds.
+void Report(const std::string& prefix, std::string message) {
+  for (char& c : message) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  std::fprintf(stderr, "%s%s\n", prefix.c_str(), message.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) {
+    PrintOverview(stderr);
+    return c_iExitUsage;
+  }
+  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    PrintOverview(stdout);
+    return 0;
+  }
+  const KaCCommand* pCommand = KaCCommand::Find(args[0]);
+  if (pCommand == nullptr) {
+    Report("tolvane: ", "unknown command '" + args[0] + "' (see tolvane --help)");
+    return c_iExitUsage;
+  }
+  const std::string prefix = std::string("tolvane ") + pCommand->szName + ": ";
+  try {
+    return pCommand->pRun(std::vector<std::string>(args.begin() + 1, args.end()));
+  } catch (const KaCUsageError& e) {
+    Report(prefix, std::string(e.what()) + " (see tolvane " + pCommand->szName + " --help)");
+    return c_iExitUsage;
+  } catch (const CbException& e) {
+    Report(prefix, e.GetMessage());
+  } catch (const KaCInputError& e) {
+    Report(prefix, e.what());
+  } catch (const std::bad_alloc&) {
+    Report(prefix, "out of memory");
+  } catch (const std::exception& e) {
+    Report(prefix, e.what());
+  }
+  return c_iExitBadInput;
+}
