@@ -8,7 +8,6 @@
 #include <cstring>
 #include <limits>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include <fcntl.h>
@@ -290,52 +289,6 @@ Header ParseHeader(const unsigned char* data, std::size_t size, const std::strin
 // ---------------------------------------------------------------------------------------------
 // Values
 
-// Exact direction -> code, so that a normal written from a code reads back as that code even
-// where the nearest-code search picks a neighbour (directions on the rim of an octant).
-class ExactNormalCodes {
- public:
-  static const ExactNormalCodes& Get() {
-    static const ExactNormalCodes s_codes;
-    return s_codes;
-  }
-  [[nodiscard]] unsigned short Encode(const CbVector3f& v) const {
-    const unsigned short code = KaCNormalCodec::Encode(v);
-    if (KaCNormalCodec::Decode(code) == v) return code;
-    const auto it = m_map.find(Bits(v));
-    return it != m_map.end() ? it->second : code;
-  }
-
- private:
-  struct Key {
-    std::uint32_t x, y, z;
-    bool operator==(const Key& o) const noexcept { return x == o.x && y == o.y && z == o.z; }
-  };
-  struct KeyHash {
-    std::size_t operator()(const Key& k) const noexcept {
-      std::uint64_t h = k.x * 0x9E3779B97F4A7C15ull;
-      h ^= (h >> 29) ^ (k.y * 0xC2B2AE3D27D4EB4Full);
-      h ^= (h >> 31) ^ (k.z * 0x165667B19E3779F9ull);
-      return static_cast<std::size_t>(h ^ (h >> 32));
-    }
-  };
-  static Key Bits(const CbVector3f& v) {
-    Key k{};
-    std::memcpy(&k.x, &v.x, 4);
-    std::memcpy(&k.y, &v.y, 4);
-    std::memcpy(&k.z, &v.z, 4);
-    return k;
-  }
-  ExactNormalCodes() {
-    const CbVector3f* table = KaCNormalCodec::GetTable();
-    m_map.reserve(65536);
-    for (unsigned int c = 0; c < 65536; ++c) {
-      if (KaCNormalCodec::IsUnset(static_cast<unsigned short>(c))) continue;
-      m_map.emplace(Bits(table[c]), static_cast<unsigned short>(c));
-    }
-  }
-  std::unordered_map<Key, unsigned short, KeyHash> m_map;
-};
-
 unsigned char ColorByte(double v, EType t) {
   double b = 0.0;
   switch (t) {
@@ -368,7 +321,6 @@ struct Target {
   KaTAttributeAccessor<KaCCompressedColor> colors;
   KaTAttributeAccessor<unsigned int> values;
   const Header* pHeader = nullptr;
-  const ExactNormalCodes* pCodes = nullptr;
   EType colorTypes[3] = {EType::eUInt8, EType::eUInt8, EType::eUInt8};
   int qualityRole = eRoleNone;
   const std::string* pName = nullptr;
@@ -394,9 +346,9 @@ void StoreVertex(Target& t, unsigned int i, const double* v) {
   }
   t.positions[i] = p;
   if (h.roleProperty[eRoleNX] >= 0) {
-    t.normals[i] =
-        t.pCodes->Encode(CbVector3f(static_cast<float>(v[eRoleNX]), static_cast<float>(v[eRoleNY]),
-                                    static_cast<float>(v[eRoleNZ])));
+    t.normals[i] = KaCNormalCodec::Encode(CbVector3f(static_cast<float>(v[eRoleNX]),
+                                                     static_cast<float>(v[eRoleNY]),
+                                                     static_cast<float>(v[eRoleNZ])));
   }
   if (h.roleProperty[eRoleRed] >= 0) {
     t.colors[i] = KaCCompressedColor(ColorByte(v[eRoleRed], t.colorTypes[0]),
@@ -648,7 +600,6 @@ CbSmartPointer<KaCSurfelCollectionCCT> KaCPlyReader::ReadBuffer(const void* pDat
   Target t;
   t.pHeader = &h;
   t.pName = &strName;
-  if (h.roleProperty[eRoleNX] >= 0) t.pCodes = &ExactNormalCodes::Get();
   for (int c = 0; c < 3; ++c) {
     const int prop = h.roleProperty[eRoleRed + c];
     if (prop >= 0) t.colorTypes[c] = vertex.props[static_cast<std::size_t>(prop)].type;

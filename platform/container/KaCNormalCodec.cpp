@@ -69,21 +69,29 @@ unsigned short KaCNormalCodec::Encode(const CbVector3f& v) noexcept {
   const float scale = 127.5f / sum;
   const int a0 = static_cast<int>(std::floor(ax * scale - 0.5f));
   const int b0 = static_cast<int>(std::floor(ay * scale - 0.5f));
-  const CbVector3f* table = GetTable();
-  const CbVector3f dir(ax, ay, az);
-  float best = -2.0f;
+  // Cosines are taken against the exact lattice directions in double: near the xy plane two
+  // codes can lie 0.01 degrees apart, closer than float dot products resolve.
+  const double vx = v.x, vy = v.y, vz = v.z;
+  double best = -2.0;
   unsigned int bestCode = c_nUnsetCode;
-  for (int a = a0 - 1; a <= a0 + 2; ++a) {
-    for (int b = b0 - 1; b <= b0 + 2; ++b) {
-      const int low = LowBitsFor(a, b);
-      if (low < 0) continue;
-      const float c = table[low].Dot(dir);
-      if (c > best) {
-        best = c;
-        bestCode = static_cast<unsigned int>(low);
-      }
+  const auto consider = [&](int a, int b, unsigned int sign) {
+    const int low = LowBitsFor(a, b);
+    if (low < 0) return;
+    double x = a + 0.5, y = b + 0.5, z = 126.5 - a - b;
+    if (sign & 0x8000u) x = -x;
+    if (sign & 0x4000u) y = -y;
+    if (sign & 0x2000u) z = -z;
+    const double c = (vx * x + vy * y + vz * z) / std::sqrt(x * x + y * y + z * z);
+    if (c > best) {
+      best = c;
+      bestCode = static_cast<unsigned int>(low) | sign;
     }
+  };
+  for (int a = a0 - 1; a <= a0 + 2; ++a) {
+    for (int b = b0 - 1; b <= b0 + 2; ++b) consider(a, b, signBits);
+    // Lattice points with a + b = 127 have z = -0.5: under the other z sign they are the
+    // directions closest to the xy plane on this side, so they compete too.
+    consider(a, 127 - a, signBits ^ 0x2000u);
   }
-  if (bestCode == c_nUnsetCode) return c_nUnsetCode;
-  return static_cast<unsigned short>(bestCode | signBits);
+  return static_cast<unsigned short>(bestCode);
 }
