@@ -34,13 +34,9 @@ class KaCSurfelContainer : public IReferenceCounted {
   /// support structures. If the arrays cannot grow, throws and leaves this collection as it was.
   virtual KaCSurfelContainer& operator=(const KaCSurfelContainer& other);
 
-  [[nodiscard]] unsigned int GetNrSurfels() const noexcept {
-    return m_spStorage->GetAttributeContainer().GetCount();
-  }
+  [[nodiscard]] unsigned int GetNrSurfels() const noexcept { return m_pAttributes->GetCount(); }
   [[nodiscard]] ESurfelAttributeSet GetAttributeSet() const noexcept { return m_eAttributeSet; }
-  [[nodiscard]] bool HasAttribute(unsigned int id) const noexcept {
-    return m_spStorage->GetAttributeContainer().Has(id);
-  }
+  [[nodiscard]] bool HasAttribute(unsigned int id) const noexcept { return m_pAttributes->Has(id); }
 
   /// The attribute's first element and byte stride. Throws CbException (function
   /// "KaCSurfelContainer::GetAccessor") at line 364 when the attribute is absent and at line
@@ -100,5 +96,8 @@ class KaCSurfelContainer : public IReferenceCounted {
   CbReferenceCounter<unsigned int> m_referenceCounter;
   ESurfelAttributeSet m_eAttributeSet;
   CbSmartPointer<CySurfelCollectionStatic> m_spStorage;
+  // The storage's attribute container, held directly: loops ask for the surfel count in every
+  // iteration, and this keeps that a plain load instead of a virtual call.
+  CyAttributeContainer* m_pAttributes;
   CbSmartPointer<const KaIRayImage> m_spRayImage;
 };

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -16,6 +15,10 @@ inline constexpr std::array<std::uint64_t, 256> MakeReciprocals() {
 }
 inline constexpr std::array<std::uint64_t, 256> c_reciprocals = MakeReciprocals();
 
+// Maximum and minimum of two bytes by arithmetic, which the compiler keeps free of branches.
+constexpr int Max(int a, int b) noexcept { return a - ((a - b) & ((a - b) >> 31)); }
+constexpr int Min(int a, int b) noexcept { return b + ((a - b) & ((a - b) >> 31)); }
+
 }  // namespace ka_hue_detail
 
 /// Hue of a packed colour R * 65536 + G * 256 + B in integer degrees 0..359, the one hue
@@ -27,8 +30,8 @@ inline constexpr std::array<std::uint64_t, 256> c_reciprocals = MakeReciprocals(
   const int r = static_cast<int>((packed >> 16) & 0xFFu);
   const int g = static_cast<int>((packed >> 8) & 0xFFu);
   const int b = static_cast<int>(packed & 0xFFu);
-  const int mx = std::max(r, std::max(g, b));
-  const int mn = std::min(r, std::min(g, b));
+  const int mx = ka_hue_detail::Max(r, ka_hue_detail::Max(g, b));
+  const int mn = ka_hue_detail::Min(r, ka_hue_detail::Min(g, b));
   const int delta = mx - mn;
   // Sixty degrees per side of the colour hexagon: hue = base + 60 * num / delta, the quotient
   // rounded to the nearest degree with halves away from zero. Written with masks rather than

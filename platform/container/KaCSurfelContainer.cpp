@@ -51,6 +51,7 @@ KaCSurfelContainer::KaCSurfelContainer(unsigned int nCount, bool bInitDefaults,
                                        CbSmartPointer<const KaIRayImage> spRayImage)
     : m_eAttributeSet(eSet),
       m_spStorage(new CySurfelCollectionStatic),
+      m_pAttributes(&m_spStorage->GetAttributeContainer()),
       m_spRayImage(std::move(spRayImage)) {
   if (eSet != eSurfelAttributeSetFull && eSet != eSurfelAttributeSetCompact) {
     throw CbException("KaCSurfelContainer::KaCSurfelContainer", __FILE__, __LINE__,
@@ -66,6 +67,7 @@ KaCSurfelContainer::KaCSurfelContainer(const KaCSurfelContainer& other)
     : IReferenceCounted(other),
       m_eAttributeSet(other.m_eAttributeSet),
       m_spStorage(new CySurfelCollectionStatic(*other.m_spStorage)),
+      m_pAttributes(&m_spStorage->GetAttributeContainer()),
       m_spRayImage(other.m_spRayImage) {}
 
 KaCSurfelContainer::~KaCSurfelContainer() = default;
