@@ -17,7 +17,7 @@
 /// several threads.
 class KaCFrameGenerator {
  public:
-  /// nNrSurfels per frame, and the seed shared by all frames of a sequence.
+  /// nNrSurfels per frame, and one seed for all frames of a sequence.
   KaCFrameGenerator(unsigned int nNrSurfels, unsigned int nSeed);
 
   /// Frame k of the sequence: a new collection (full attribute set) owned by the caller.

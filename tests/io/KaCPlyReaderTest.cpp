@@ -79,8 +79,9 @@ TEST(KaCPlyReader, RoundTripKeepsEveryAttributeInAllThreeEncodings) {
 }
 
 TEST(KaCPlyReader, ForeignLayoutsAreMappedAndTheRestSkipped) {
-  // Doubles, scaled colours, CloudCompare's quality name, and list elements before and after
-  // the vertices; the alpha, a vertex list property and comments are skipped.
+  // Doubles, scaled colours, the scalar_quality name other point-cloud tools write, and list
+  // elements before and after the vertices; the alpha, a vertex list property and comments are
+  // skipped.
   const std::string ascii =
       "ply\r\nformat ascii 1.0\r\ncomment made by hand\r\nobj_info x\r\n"
       "element face 2\r\nproperty list uchar int vertex_indices\r\n"
