@@ -1,5 +1,7 @@
 #include <tolvane/KaCMpFtToothTissueTrainingDuringAcquisition.h>
 
+#include <typeinfo>
+
 #include <utility>
 
 namespace {
@@ -57,12 +59,19 @@ void KaCMpFtToothTissueTrainingDuringAcquisition::operator()(
       tissueTypes.Set(i, KaCMpFtSegmentTeethClassifier::c_nGingivaTissue);
     }
   } else if (bClassify) {
+    // Through the classifier's virtual slot; when it is exactly a classifier, that slot holds
+    // the classifier's own decision, which is then called directly so it can be inlined.
+    const bool bOwnDecision = typeid(*m_pClassifier) == typeid(KaCMpFtSegmentTeethClassifier);
     for (unsigned int i = 0; i < n; ++i) {
       KaCTissueTypeAccessor::Proxy tissueType = tissueTypes[i];
       KaCQualityAccessor::Proxy quality = qualities[i];
       unsigned char nTissueType = tissueType;
       float fQuality = quality;
-      (*m_pClassifier)(colors[i], nTissueType, fQuality);
+      if (bOwnDecision) {
+        m_pClassifier->KaCMpFtSegmentTeethClassifier::operator()(colors[i], nTissueType, fQuality);
+      } else {
+        (*m_pClassifier)(colors[i], nTissueType, fQuality);
+      }
       tissueType = nTissueType;
       quality = fQuality;
     }
