@@ -1,6 +1,9 @@
 #include <tolvane/KaCMpFtSegmentTeethClassifier.h>
 
+#include <algorithm>
 #include <typeinfo>
+
+#include "tissue/KaHue.h"
 
 namespace {
 
@@ -17,6 +20,50 @@ class SupportStructureReset {
  private:
   const KaCSurfelCollectionCCT& m_collection;
 };
+
+constexpr unsigned int c_nBlock = 256;
+
+// Writes a block's decisions (tooth[k] true or false) as the proxies would: the tissue type
+// always, the quality only where the product differs from the stored value (compactly stored
+// qualities are read as k / 15 and written as trunc(q x 15), clamped). Branch-free, so it
+// vectorises.
+__attribute__((always_inline)) inline void WriteBlock(const unsigned char* __restrict pTooth,
+                                                      unsigned char* __restrict pFlags,
+                                                      float* __restrict pQuality, unsigned int n,
+                                                      float fGingivaQuality) {
+  for (unsigned int k = 0; k < n; ++k) {
+    const bool bTooth = pTooth[k] != 0;
+    const unsigned int flags = pFlags[k];
+    const unsigned int tissueBits = bTooth ? 0u : 6u;
+    const float fFactor = bTooth ? 1.0f : fGingivaQuality;
+    if (pQuality != nullptr) {
+      const float fOld = pQuality[k];
+      const float fNew = fOld * fFactor;
+      pQuality[k] = fNew != fOld ? fNew : fOld;
+      pFlags[k] = static_cast<unsigned char>((flags & ~6u) | tissueBits);
+    } else {
+      const unsigned int code = (flags >> 3) & 15u;
+      const float fOld = static_cast<float>(code) / 15.0f;
+      const float fNew = fOld * fFactor;
+      const float fScaled = fNew * 15.0f;
+      const unsigned int newCode =
+          fScaled >= 15.0f ? 15u : (fScaled > 0.0f ? static_cast<unsigned int>(fScaled) : 0u);
+      const unsigned int storedCode = fNew != fOld ? newCode : code;
+      pFlags[k] = static_cast<unsigned char>((flags & ~0x7Eu) | tissueBits | (storedCode << 3));
+    }
+  }
+}
+
+__attribute__((target("avx2"))) void WriteBlockAvx2(const unsigned char* pTooth,
+                                                    unsigned char* pFlags, float* pQuality,
+                                                    unsigned int n, float fGingivaQuality) {
+  WriteBlock(pTooth, pFlags, pQuality, n, fGingivaQuality);
+}
+
+void WriteBlockBaseline(const unsigned char* pTooth, unsigned char* pFlags, float* pQuality,
+                        unsigned int n, float fGingivaQuality) {
+  WriteBlock(pTooth, pFlags, pQuality, n, fGingivaQuality);
+}
 
 }  // namespace
 
@@ -42,30 +89,7 @@ KaCMpFtSegmentTeethClassifier::~KaCMpFtSegmentTeethClassifier() = default;
 
 void KaCMpFtSegmentTeethClassifier::operator()(KaCSurfelCollectionCCT& collection) const {
   const SupportStructureReset reset(collection);
-  const KaTAttributeAccessor<KaCCompressedColor> colors =
-      collection.GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
-  // Local copies of the accessors (pointers and strides), so that the byte stores of the loop
-  // do not force their reloading in every iteration.
-  KaCTissueTypeAccessor tissueTypes = collection.GetTissueTypeAccessor();
-  KaCQualityAccessor qualities = collection.GetQualityAccessor();
-
-  // The decision goes through the virtual slot, so that a subclass's decision is the one
-  // applied. When this object is exactly a classifier the slot holds our own decision, which
-  // is then called directly so that it can be inlined into the loop.
-  const bool bOwnDecision = typeid(*this) == typeid(KaCMpFtSegmentTeethClassifier);
-  for (unsigned int i = 0; i < collection.GetNrSurfels(); ++i) {
-    KaCQualityAccessor::Proxy quality = qualities[i];
-    KaCTissueTypeAccessor::Proxy tissueType = tissueTypes[i];
-    float fQuality = quality;
-    unsigned char nTissueType = tissueType;
-    if (bOwnDecision) {
-      KaCMpFtSegmentTeethClassifier::operator()(colors[i], nTissueType, fQuality);
-    } else {
-      this->operator()(colors[i], nTissueType, fQuality);
-    }
-    tissueType = nTissueType;
-    quality = fQuality;  // the proxy writes only a changed value
-  }
+  ClassifySurfels(collection);
 
   if (m_fRescaleGingiva != 0.0f) rescaleGingiva(collection);
 }
@@ -84,5 +108,61 @@ void KaCMpFtSegmentTeethClassifier::rescaleGingiva(KaCSurfelCollectionCCT& colle
     if (tissueTypes.Get(i) != KaCMpFtSegmentTeethClassifier::c_nGingivaTissue) continue;
     KaCQualityAccessor::Proxy quality = qualities[i];
     quality *= fFactor;
+  }
+}
+
+void KaCMpFtSegmentTeethClassifier::ClassifySurfels(KaCSurfelCollectionCCT& collection) const {
+  const KaTAttributeAccessor<KaCCompressedColor> colors =
+      collection.GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
+  // Local copies of the accessors (pointers and strides), so that the byte stores of the loop
+  // do not force their reloading in every iteration.
+  KaCTissueTypeAccessor tissueTypes = collection.GetTissueTypeAccessor();
+  KaCQualityAccessor qualities = collection.GetQualityAccessor();
+
+  // The decision goes through the virtual slot, so that a subclass's decision is the one
+  // applied. When this object is exactly a classifier the slot holds our own decision: then
+  // blocks of surfels are decided at once (hues in vector registers, the test through a table
+  // of the 360 hues) and written back as the proxies would.
+  const bool bOwnDecision = typeid(*this) == typeid(KaCMpFtSegmentTeethClassifier);
+  const KaTAttributeAccessor<unsigned char> flags =
+      collection.GetAccessor<unsigned char>(eSurfelAttributeFlags);
+  float* pQuality = nullptr;
+  bool bDense = colors.nStride == 3 && flags.nStride == 1;
+  if (qualities.IsFloatStorage()) {
+    const KaTAttributeAccessor<float> q = collection.GetAccessor<float>(eSurfelAttributeQuality);
+    pQuality = q.pData;
+    bDense = bDense && q.nStride == 4;
+  }
+  if (bOwnDecision && bDense) {
+    unsigned char toothByHue[360];
+    for (int hue = 0; hue < 360; ++hue) {
+      // C's remainder keeps the dividend's sign, as in the per-colour decision.
+      toothByHue[hue] = (hue + m_iHueOffset) % 360 > m_iToothTissueThreshold ? 1 : 0;
+    }
+    static const bool s_bAvx2 = __builtin_cpu_supports("avx2");
+    int hues[c_nBlock];
+    unsigned char tooth[c_nBlock];
+    for (unsigned int i0 = 0; i0 < collection.GetNrSurfels(); i0 += c_nBlock) {
+      const unsigned int n = std::min(c_nBlock, collection.GetNrSurfels() - i0);
+      KaComputeHues(reinterpret_cast<const unsigned char*>(&colors[i0]), n, hues);
+      for (unsigned int k = 0; k < n; ++k) tooth[k] = toothByHue[hues[k]];
+      float* pBlockQuality = pQuality != nullptr ? pQuality + i0 : nullptr;
+      if (s_bAvx2) {
+        WriteBlockAvx2(tooth, &flags[i0], pBlockQuality, n, m_fGingivaQuality);
+      } else {
+        WriteBlockBaseline(tooth, &flags[i0], pBlockQuality, n, m_fGingivaQuality);
+      }
+    }
+    return;
+  }
+
+  for (unsigned int i = 0; i < collection.GetNrSurfels(); ++i) {
+    KaCQualityAccessor::Proxy quality = qualities[i];
+    KaCTissueTypeAccessor::Proxy tissueType = tissueTypes[i];
+    float fQuality = quality;
+    unsigned char nTissueType = tissueType;
+    this->operator()(colors[i], nTissueType, fQuality);
+    tissueType = nTissueType;
+    quality = fQuality;  // the proxy writes only a changed value
   }
 }

@@ -1,7 +1,5 @@
 #include <tolvane/KaCMpFtToothTissueTrainingDuringAcquisition.h>
 
-#include <typeinfo>
-
 #include <utility>
 
 namespace {
@@ -46,8 +44,9 @@ void KaCMpFtToothTissueTrainingDuringAcquisition::operator()(
   // do not force their reloading in every iteration.
   KaCTissueTypeAccessor tissueTypes = collection.GetTissueTypeAccessor();
   KaCQualityAccessor qualities = collection.GetQualityAccessor();
-  const KaTAttributeAccessor<KaCCompressedColor> colors =
-      collection.GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
+  // The colour view is looked up in every mode, so that a collection without usable colours
+  // is refused before any surfel changes.
+  (void)collection.GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
 
   const bool bTraining = m_bTrainToothTissueAtStart && m_bTraining;
   const bool bClassify = m_bQualityFromColor && m_bToothTissueBeforeSequentialRegistration;
@@ -59,22 +58,9 @@ void KaCMpFtToothTissueTrainingDuringAcquisition::operator()(
       tissueTypes.Set(i, KaCMpFtSegmentTeethClassifier::c_nGingivaTissue);
     }
   } else if (bClassify) {
-    // Through the classifier's virtual slot; when it is exactly a classifier, that slot holds
-    // the classifier's own decision, which is then called directly so it can be inlined.
-    const bool bOwnDecision = typeid(*m_pClassifier) == typeid(KaCMpFtSegmentTeethClassifier);
-    for (unsigned int i = 0; i < n; ++i) {
-      KaCTissueTypeAccessor::Proxy tissueType = tissueTypes[i];
-      KaCQualityAccessor::Proxy quality = qualities[i];
-      unsigned char nTissueType = tissueType;
-      float fQuality = quality;
-      if (bOwnDecision) {
-        m_pClassifier->KaCMpFtSegmentTeethClassifier::operator()(colors[i], nTissueType, fQuality);
-      } else {
-        (*m_pClassifier)(colors[i], nTissueType, fQuality);
-      }
-      tissueType = nTissueType;
-      quality = fQuality;
-    }
+    // The classifier's decision through its virtual slot, surfel by surfel (or block by block
+    // when it is a plain classifier); tissue type written always, quality where it changed.
+    m_pClassifier->ClassifySurfels(collection);
   } else {
     for (unsigned int i = 0; i < n; ++i)
       tissueTypes.Set(i, KaCMpFtSegmentTeethClassifier::c_nToothTissue);

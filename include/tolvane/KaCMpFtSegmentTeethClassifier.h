@@ -64,6 +64,12 @@ class KaCMpFtSegmentTeethClassifier : public KaAMpFtSurfelCollection {
   /// change when the collection has no colour attribute of three bytes.
   void operator()(KaCSurfelCollectionCCT& collection) const override;
 
+  /// The per-surfel part of the filter, without the reset of the support structures: every
+  /// surfel's colour goes through the per-colour decision (through its virtual slot), the tissue
+  /// type is written always and the quality where it changed. When the decision is this
+  /// class's own, whole blocks are decided at once with the same results.
+  void ClassifySurfels(KaCSurfelCollectionCCT& collection) const;
+
   [[nodiscard]] int GetToothTissueThreshold() const noexcept { return m_iToothTissueThreshold; }
   [[nodiscard]] int GetHueOffset() const noexcept { return m_iHueOffset; }
   [[nodiscard]] float GetGingivaQuality() const noexcept { return m_fGingivaQuality; }

@@ -51,3 +51,8 @@ constexpr int Min(int a, int b) noexcept { return b + ((a - b) & ((a - b) >> 31)
   hue -= 360 & ~((hue - 360) >> 31);
   return hue & -static_cast<int>(delta != 0);
 }
+
+/// KaComputeHue of n colours stored as consecutive R, G, B bytes, into pHues. The same hues,
+/// computed in vector registers (the quotient in float, which is exact here: it never comes
+/// closer than 1/255 to an integer, far more than a float's rounding error at these sizes).
+void KaComputeHues(const unsigned char* pRgb, unsigned int n, int* pHues) noexcept;

@@ -1,3 +1,6 @@
+#include <cmath>
+#include <random>
+
 #include <gtest/gtest.h>
 
 #include <tolvane/KaCMpFtSegmentTeethClassifier.h>
@@ -24,6 +27,53 @@ class AlwaysTooth : public Classifier {
     quality = 0.25f;
   }
 };
+
+// Defers to the plain decision, so the filter takes the surfel-by-surfel path through the
+// virtual slot: the reference for the block path of a plain classifier.
+class SameDecision : public Classifier {
+ public:
+  using Classifier::Classifier;
+  using Classifier::operator();
+  void operator()(KaCCompressedColor& c, unsigned char& tissue, float& quality) const override {
+    Classifier::operator()(c, tissue, quality);
+  }
+};
+
+// The block path of a plain classifier writes exactly what the surfel-by-surfel path writes,
+// in both storages, for random colours and qualities (NaN, negative and above one included),
+// negative offsets and negative factors, and counts that do not fill the last block.
+TEST(KaCMpFtSegmentTeethClassifier, BlockPathMatchesSurfelBySurfelPath) {
+  std::mt19937 rng(11);
+  std::uniform_int_distribution<int> byte(0, 255);
+  std::uniform_real_distribution<float> quality(-0.5f, 1.5f);
+  const struct {
+    int threshold, offset;
+    float factor;
+  } cases[] = {{140, 120, 0.5f}, {0, -200, 0.3f}, {300, 400, -1.0f}, {-1, 0, 1.0f}};
+  for (ESurfelAttributeSet set : {eSurfelAttributeSetFull, eSurfelAttributeSetCompact}) {
+    for (const auto& tc : cases) {
+      KaCSurfelCollectionCCT fast(1000, true, set);
+      for (unsigned int i = 0; i < fast.GetNrSurfels(); ++i) {
+        fast.SetColor(i, KaCCompressedColor(byte(rng), byte(rng), byte(rng)));
+        fast.GetQualityAccessor().Set(i, i % 97 == 0 ? NAN : quality(rng));
+        fast.GetTissueTypeAccessor().Set(i, static_cast<unsigned char>(i % 4));
+        fast.GetBoundaryFlagAccessor().Set(i, i % 3 == 0);
+      }
+      KaCSurfelCollectionCCT slow(fast);
+      Classifier(tc.threshold, tc.offset, tc.factor, 0.0f, false)(fast);
+      SameDecision(tc.threshold, tc.offset, tc.factor, 0.0f, false)(slow);
+      const auto f = fast.GetAccessor<unsigned char>(eSurfelAttributeFlags);
+      const auto s = slow.GetAccessor<unsigned char>(eSurfelAttributeFlags);
+      for (unsigned int i = 0; i < fast.GetNrSurfels(); ++i) {
+        ASSERT_EQ(f[i], s[i]) << i;
+        const float qf = fast.GetQualityAccessor().Get(i);
+        const float qs = slow.GetQualityAccessor().Get(i);
+        ASSERT_TRUE(qf == qs || (std::isnan(qf) && std::isnan(qs))) << i;
+        ASSERT_EQ(std::signbit(qf), std::signbit(qs)) << i;
+      }
+    }
+  }
+}
 
 TEST(KaCMpFtSegmentTeethClassifier, ShiftedHueAboveThresholdIsToothEqualityGingiva) {
   // {colour, threshold, offset, tissue}; red has hue 0, green 120, blue 240.
