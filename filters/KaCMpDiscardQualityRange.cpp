@@ -24,14 +24,22 @@ KaCMpDiscardQualityRange::~KaCMpDiscardQualityRange() = default;
 
 void KaCMpDiscardQualityRange::operator()(KaCSurfelCollectionCCT& collection) const {
   const unsigned int n = collection.GetNrSurfels();
-  std::vector<unsigned char> marks;
-  marks.reserve(n);
-  // A local copy of the collection's accessor, so that the pass keeps it in registers.
-  KaCQualityAccessor quality = collection.GetQualityAccessor();
-  for (unsigned int i = 0; i < n; ++i) {
-    const float q = quality[i];
-    // NaN compares false on both sides and stays.
-    marks.push_back(q >= m_fMinQuality && q <= m_fMaxQuality ? 1 : 0);
+  // One allocation of all N marks, then one pass that writes them in surfel order. The bounds
+  // and a copy of the accessor are locals: the byte stores of the marks could otherwise alias
+  // them and force a reload per surfel.
+  std::vector<unsigned char> marks(n);
+  unsigned char* pMarks = marks.data();
+  const float fMin = m_fMinQuality;
+  const float fMax = m_fMaxQuality;
+  const KaCQualityAccessor quality = collection.GetQualityAccessor();
+  // NaN compares false on both sides and stays.
+  const auto mark = [fMin, fMax](float q) -> unsigned char {
+    return static_cast<unsigned char>((q >= fMin) & (q <= fMax));
+  };
+  if (quality.IsFloatStorage()) {
+    for (unsigned int i = 0; i < n; ++i) pMarks[i] = mark(quality.Get(i));
+  } else {
+    for (unsigned int i = 0; i < n; ++i) pMarks[i] = mark(quality.Get(i));
   }
   RemoveMarkedSurfels(collection, marks);
   collection.UpdateAccessors();

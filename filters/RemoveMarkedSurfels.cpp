@@ -1,7 +1,9 @@
 #include "filters/RemoveMarkedSurfels.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "base/CbException.h"
 #include "base/CbSmartPointer.h"
@@ -11,35 +13,154 @@
 
 namespace {
 
-// The compaction runs attribute by attribute: one tight pass over the marks per attribute keeps
-// the pointers in registers. Each surfel still receives its attributes in the same order, so the
-// result equals a surfel-by-surfel copy.
+// Runs of kept surfels at least this long are copied by the library's block copy.
+constexpr std::size_t c_nLongRun = 256;
 
-// Copies the kept elements of one attribute as raw bytes, through data pointer and byte stride.
-template <class T>
-void CompactRaw(const unsigned char* pMarks, unsigned int nEnd,
-                const KaTAttributeAccessor<const T>& src, const KaTAttributeAccessor<T>& dst) {
-  const auto* pSrc = reinterpret_cast<const unsigned char*>(src.pData);
-  auto* pDst = reinterpret_cast<unsigned char*>(dst.pData);
-  const std::size_t nSrcStride = src.nStride;
-  const std::size_t nDstStride = dst.nStride;
-  for (unsigned int i = 0; i < nEnd; ++i) {
-    if (pMarks[i] != 0) continue;
-    std::memcpy(pDst, pSrc + i * nSrcStride, sizeof(T));
-    pDst += nDstStride;
+// Where one surfel's eight attributes live, source and destination: data pointers and byte
+// strides of the raw attributes; the quality through its float attribute when the source keeps
+// floats, otherwise decoded from the source's flag byte.
+struct CompactionPlan {
+  const unsigned char* pSrcPos;
+  const unsigned char* pSrcNormal;
+  const unsigned char* pSrcColor;
+  const unsigned char* pSrcQuality;  // null when the source packs its qualities
+  const unsigned char* pSrcFlags;
+  const unsigned char* pSrcValue;
+  unsigned char* pDstPos;
+  unsigned char* pDstNormal;
+  unsigned char* pDstColor;
+  unsigned char* pDstQuality;
+  unsigned char* pDstFlags;
+  unsigned char* pDstValue;
+  std::size_t nSrcStride[6];  // position, normal, colour, quality, flags, value
+  std::size_t nDstStride[6];
+};
+
+// The compaction walks the input once, surfel by surfel, and moves all eight attributes of a
+// surfel together. The copy is branch-free: every surfel is written to slot j, and j advances
+// only past kept surfels, so a removed surfel's slot is overwritten by the next kept one. A
+// slot is written only while j < nKept. Eight marks are tested at a time, so that runs of kept
+// surfels are copied eight at once and runs of removed ones skipped.
+//
+// Quality, tissue type and boundary flag: the destination keeps float qualities (attribute set
+// 0) and the tissue type and boundary flag are bits of the flag byte, whose raw copy carries
+// them; the quality is read as its accessor reads it (float, or decoded from the flag byte),
+// which is what the element proxies would write.
+//
+// Packed: every stride equals its element size, known at compile time.
+template <bool bSrcFloatQuality, bool bPacked>
+unsigned int CompactAll(const CompactionPlan& p, const unsigned char* pMarks, unsigned int nEnd,
+                        unsigned int nKept) {
+  constexpr std::size_t c_anSize[6] = {12, 2, 3, 4, 1, 4};
+  const auto stride = [&](const std::size_t* pStrides, int k) -> std::size_t {
+    return bPacked ? c_anSize[k] : pStrides[k];
+  };
+  const std::size_t s0 = stride(p.nSrcStride, 0), s1 = stride(p.nSrcStride, 1),
+                    s2 = stride(p.nSrcStride, 2), s3 = stride(p.nSrcStride, 3),
+                    s4 = stride(p.nSrcStride, 4), s5 = stride(p.nSrcStride, 5);
+  const std::size_t d0 = stride(p.nDstStride, 0), d1 = stride(p.nDstStride, 1),
+                    d2 = stride(p.nDstStride, 2), d3 = stride(p.nDstStride, 3),
+                    d4 = stride(p.nDstStride, 4), d5 = stride(p.nDstStride, 5);
+  const unsigned char* __restrict pSrcPos = p.pSrcPos;
+  const unsigned char* __restrict pSrcNormal = p.pSrcNormal;
+  const unsigned char* __restrict pSrcColor = p.pSrcColor;
+  const unsigned char* __restrict pSrcQuality = p.pSrcQuality;
+  const unsigned char* __restrict pSrcFlags = p.pSrcFlags;
+  const unsigned char* __restrict pSrcValue = p.pSrcValue;
+  unsigned char* __restrict pDstPos = p.pDstPos;
+  unsigned char* __restrict pDstNormal = p.pDstNormal;
+  unsigned char* __restrict pDstColor = p.pDstColor;
+  unsigned char* __restrict pDstQuality = p.pDstQuality;
+  unsigned char* __restrict pDstFlags = p.pDstFlags;
+  unsigned char* __restrict pDstValue = p.pDstValue;
+
+  const auto copyOne = [&](std::size_t i, std::size_t j) {
+    std::memcpy(pDstPos + j * d0, pSrcPos + i * s0, 12);
+    std::memcpy(pDstNormal + j * d1, pSrcNormal + i * s1, 2);
+    std::memcpy(pDstColor + j * d2, pSrcColor + i * s2, 3);
+    const unsigned char flags = pSrcFlags[i * s4];
+    float q = 0.0f;
+    if constexpr (bSrcFloatQuality) {
+      std::memcpy(&q, pSrcQuality + i * s3, 4);
+    } else {
+      q = static_cast<float>((flags >> 3) & 0x0Fu) / 15.0f;
+    }
+    std::memcpy(pDstQuality + j * d3, &q, 4);
+    pDstFlags[j * d4] = flags;
+    std::memcpy(pDstValue + j * d5, pSrcValue + i * s5, 4);
+  };
+
+  // A run of kept surfels, n (a multiple of 8) of them from i to j. With packed arrays it is
+  // copied attribute by attribute: in blocks of eight surfels of fixed size, which compile to a
+  // few vector moves, or for long runs as one library copy per attribute.
+  const auto copyBlocks = [&](std::size_t i, std::size_t j, std::size_t n) {
+    if (n >= c_nLongRun) {
+      std::memcpy(pDstPos + j * 12, pSrcPos + i * 12, n * 12);
+      std::memcpy(pDstNormal + j * 2, pSrcNormal + i * 2, n * 2);
+      std::memcpy(pDstColor + j * 3, pSrcColor + i * 3, n * 3);
+      std::memcpy(pDstQuality + j * 4, pSrcQuality + i * 4, n * 4);
+      std::memcpy(pDstFlags + j, pSrcFlags + i, n);
+      std::memcpy(pDstValue + j * 4, pSrcValue + i * 4, n * 4);
+      return;
+    }
+    for (std::size_t k = 0; k < n; k += 8) {
+      std::memcpy(pDstPos + (j + k) * 12, pSrcPos + (i + k) * 12, 8 * 12);
+      std::memcpy(pDstNormal + (j + k) * 2, pSrcNormal + (i + k) * 2, 8 * 2);
+      std::memcpy(pDstColor + (j + k) * 3, pSrcColor + (i + k) * 3, 8 * 3);
+      std::memcpy(pDstQuality + (j + k) * 4, pSrcQuality + (i + k) * 4, 8 * 4);
+      std::memcpy(pDstFlags + j + k, pSrcFlags + i + k, 8);
+      std::memcpy(pDstValue + (j + k) * 4, pSrcValue + (i + k) * 4, 8 * 4);
+    }
+  };
+  const auto copyRun = [&](std::size_t i, std::size_t j, std::size_t n) {
+    if constexpr (bPacked && bSrcFloatQuality) {
+      copyBlocks(i, j, n);
+    } else {
+      for (std::size_t k = 0; k < n; ++k) copyOne(i + k, j + k);
+    }
+  };
+
+  constexpr std::uint64_t c_nAllRemoved = 0x0101010101010101ull;
+  const auto eight = [pMarks](std::size_t i) {
+    std::uint64_t nEight = 0;
+    std::memcpy(&nEight, pMarks + i, 8);
+    return nEight;
+  };
+  std::size_t j = 0;
+  std::size_t i = 0;
+  while (i < nEnd && j < nKept) {
+    if (i + 8 <= nEnd) {
+      const std::uint64_t nEight = eight(i);
+      if (nEight == c_nAllRemoved) {
+        i += 8;
+        continue;
+      }
+      if (nEight == 0 && j + 8 <= nKept) {
+        std::size_t nRun = 8;
+        while (i + nRun + 8 <= nEnd && j + nRun + 8 <= nKept && eight(i + nRun) == 0) nRun += 8;
+        copyRun(i, j, nRun);
+        i += nRun;
+        j += nRun;
+        continue;
+      }
+    }
+    copyOne(i, j);
+    j += pMarks[i] == 0 ? 1 : 0;
+    ++i;
   }
+  return static_cast<unsigned int>(j);
 }
 
-// Copies the kept values of one packed accessor through its element proxies.
-template <class Accessor>
-void CompactThroughProxies(const unsigned char* pMarks, unsigned int nEnd, const Accessor& src,
-                           Accessor dst) {
-  unsigned int j = 0;
-  for (unsigned int i = 0; i < nEnd; ++i) {
-    if (pMarks[i] != 0) continue;
-    dst[j] = src[i];
-    ++j;
+template <bool bSrcFloatQuality>
+unsigned int CompactAll(const CompactionPlan& p, const unsigned char* pMarks, unsigned int nEnd,
+                        unsigned int nKept) {
+  constexpr std::size_t c_anSize[6] = {12, 2, 3, 4, 1, 4};
+  bool bPacked = true;
+  for (int k = 0; k < 6; ++k) {
+    bPacked = bPacked && p.nSrcStride[k] == c_anSize[k] && p.nDstStride[k] == c_anSize[k];
   }
+  return bPacked ? CompactAll<bSrcFloatQuality, true>(p, pMarks, nEnd, nKept)
+                 : CompactAll<bSrcFloatQuality, false>(p, pMarks, nEnd, nKept);
 }
 
 }  // namespace
@@ -64,35 +185,57 @@ void RemoveMarkedSurfels(KaCSurfelCollectionCCT& collection,
     dst.UpdateAccessors();
     const KaCSurfelCollectionCCT& src = collection;
 
+    // Looked up in this order; a missing attribute or one of another element size throws here,
+    // before the collection is touched.
     const auto srcPos = src.GetAccessor<CbVector3f>(eSurfelAttributePosition);
     const auto dstPos = dst.GetAccessor<CbVector3f>(eSurfelAttributePosition);
     const auto srcNormal = src.GetNormalAccessor();
     const auto dstNormal = dst.GetNormalAccessor();
     const auto srcColor = src.GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
     const auto dstColor = dst.GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
-    const KaCQualityAccessor& srcQuality = src.GetQualityAccessor();
-    const KaCQualityAccessor& dstQuality = dst.GetQualityAccessor();
-    const KaCTissueTypeAccessor& srcTissue = src.GetTissueTypeAccessor();
-    const KaCTissueTypeAccessor& dstTissue = dst.GetTissueTypeAccessor();
+    const bool bSrcFloatQuality = src.GetQualityAccessor().IsFloatStorage();
+    const auto srcQuality = bSrcFloatQuality ? src.GetAccessor<float>(eSurfelAttributeQuality)
+                                             : KaTAttributeAccessor<const float>{nullptr, 4};
+    const auto dstQuality = dst.GetAccessor<float>(eSurfelAttributeQuality);
     const auto srcFlags = src.GetAccessor<unsigned char>(eSurfelAttributeFlags);
     const auto dstFlags = dst.GetAccessor<unsigned char>(eSurfelAttributeFlags);
-    const KaCBoundaryFlagAccessor& srcBoundary = src.GetBoundaryFlagAccessor();
-    const KaCBoundaryFlagAccessor& dstBoundary = dst.GetBoundaryFlagAccessor();
     const auto srcValue = src.GetAccessor<unsigned int>(eSurfelAttributeValue);
     const auto dstValue = dst.GetAccessor<unsigned int>(eSurfelAttributeValue);
 
+    const auto bytes = [](auto* pData) {
+      using Byte = std::conditional_t<std::is_const_v<std::remove_pointer_t<decltype(pData)>>,
+                                      const unsigned char, unsigned char>;
+      return reinterpret_cast<Byte*>(pData);
+    };
+    const CompactionPlan plan{bytes(srcPos.pData),
+                              bytes(srcNormal.pData),
+                              bytes(srcColor.pData),
+                              bytes(srcQuality.pData),
+                              bytes(srcFlags.pData),
+                              bytes(srcValue.pData),
+                              bytes(dstPos.pData),
+                              bytes(dstNormal.pData),
+                              bytes(dstColor.pData),
+                              bytes(dstQuality.pData),
+                              bytes(dstFlags.pData),
+                              bytes(dstValue.pData),
+                              {srcPos.nStride, srcNormal.nStride, srcColor.nStride,
+                               srcQuality.nStride, srcFlags.nStride, srcValue.nStride},
+                              {dstPos.nStride, dstNormal.nStride, dstColor.nStride,
+                               dstQuality.nStride, dstFlags.nStride, dstValue.nStride}};
+
     const unsigned int nInput = src.GetNrSurfels();
     const auto nEnd = static_cast<unsigned int>(std::min<std::size_t>(marks.size(), nInput));
-    const unsigned char* pMarks = marks.data();
-    CompactRaw(pMarks, nEnd, srcPos, dstPos);
-    CompactRaw(pMarks, nEnd, srcNormal, dstNormal);
-    CompactRaw(pMarks, nEnd, srcColor, dstColor);
-    // Quality, tissue type and boundary go through the proxies, which honour packed storage.
-    CompactThroughProxies(pMarks, nEnd, srcQuality, dstQuality);
-    CompactThroughProxies(pMarks, nEnd, srcTissue, dstTissue);
-    CompactRaw(pMarks, nEnd, srcFlags, dstFlags);
-    CompactThroughProxies(pMarks, nEnd, srcBoundary, dstBoundary);
-    CompactRaw(pMarks, nEnd, srcValue, dstValue);
+    const unsigned int nWritten = bSrcFloatQuality
+                                      ? CompactAll<true>(plan, marks.data(), nEnd, nKept)
+                                      : CompactAll<false>(plan, marks.data(), nEnd, nKept);
+    // The temporary surfels start unspecified. Those that found no kept input (fewer marks
+    // than surfels, or marks other than 0 and 1) take the defaults: shrink to the written ones,
+    // then grow back with defaults, both in place.
+    if (nWritten < nKept) {
+      dst.SetCount(nWritten, false);
+      dst.SetCount(nKept, true);
+    }
   }
 
   // Through the virtual assignment, which keeps the collection's own attribute set.

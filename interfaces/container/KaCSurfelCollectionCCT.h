@@ -33,7 +33,7 @@ class KaCSurfelCollectionCCT : public KaCSurfelContainer {
   KaCSurfelContainer& operator=(const KaCSurfelContainer& other) override;
   KaCSurfelCollectionCCT& operator=(const KaCSurfelCollectionCCT& other);
 
-  void SetCount(unsigned int n, bool bKeepContents) override;
+  void SetCount(unsigned int n, bool bInitDefaults) override;
   void UpdateAccessors() const override;
   void ResetSupportStructures() const override;
 

@@ -54,10 +54,12 @@ class KaCSurfelContainer : public IReferenceCounted {
     return {static_cast<const T*>(p), nStride};
   }
 
-  /// Resizes to n surfels, in place when the arrays are large enough. With bKeepContents the
-  /// first min(n, old) surfels stay and new ones take the defaults; without it every surfel
-  /// takes the defaults. Refreshes the accessors and drops support structures.
-  virtual void SetCount(unsigned int n, bool bKeepContents);
+  /// Resizes to n surfels, in place when the arrays are large enough; the first min(n, old)
+  /// surfels keep their contents. With bInitDefaults the surfels that growing adds take the
+  /// defaults; without it their contents are unspecified, as after the constructor without
+  /// defaults, and the caller writes each of them before reading it. Refreshes the accessors and
+  /// drops support structures.
+  virtual void SetCount(unsigned int n, bool bInitDefaults);
   /// Points the accessors at the current storage; needed after the count has changed.
   virtual void UpdateAccessors() const;
   /// Drops structures derived from the surfels (such as the kd-tree); rebuilt on demand.

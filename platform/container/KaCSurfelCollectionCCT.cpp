@@ -39,8 +39,8 @@ KaCSurfelCollectionCCT& KaCSurfelCollectionCCT::operator=(const KaCSurfelCollect
   return *this;
 }
 
-void KaCSurfelCollectionCCT::SetCount(unsigned int n, bool bKeepContents) {
-  KaCSurfelContainer::SetCount(n, bKeepContents);
+void KaCSurfelCollectionCCT::SetCount(unsigned int n, bool bInitDefaults) {
+  KaCSurfelContainer::SetCount(n, bInitDefaults);
 }
 
 void KaCSurfelCollectionCCT::UpdateAccessors() const {

@@ -1,5 +1,6 @@
 #include "container/KaCSurfelContainer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -12,6 +13,8 @@
 #include "container/KaSurfelAccessors.h"
 
 namespace {
+
+constexpr std::size_t c_nFillBlockBytes = 16384;
 
 // Element sizes registered per attribute number, process-wide.
 std::map<unsigned int, unsigned int>& ElementSizes() {
@@ -136,26 +139,41 @@ unsigned int KaCSurfelContainer::GetRegisteredElementSize(unsigned int id) {
 void KaCSurfelContainer::InitDefaults(unsigned int nFirst, unsigned int nEnd) {
   if (nFirst >= nEnd) return;
   CyAttributeContainer& c = m_spStorage->GetAttributeContainer();
-  // Every attribute is written, since the arrays come uninitialised.
+  // The first surfel of the range gets the defaults element by element (every attribute is
+  // written, since the arrays come uninitialised). Its bytes are then doubled into a block of
+  // about 16 KiB, which is copied on across the range while it stays in the first-level cache.
   for (unsigned int id : c.GetIds()) {
     const CyAttributeContainer::View v = c.Get(id);
     std::memset(static_cast<unsigned char*>(v.pData) + static_cast<std::size_t>(nFirst) * v.nStride,
-                0, static_cast<std::size_t>(nEnd - nFirst) * v.nStride);
+                0, v.nStride);
   }
-  auto* normals = static_cast<unsigned short*>(c.Get(eSurfelAttributeNormal).pData);
-  auto* colors = static_cast<KaCCompressedColor*>(c.Get(eSurfelAttributeColor).pData);
-  const KaCQualityAccessor quality = QualityOf(c);
-  for (unsigned int i = nFirst; i < nEnd; ++i) {
-    normals[i] = KaCNormalCodec::c_nUnsetCode;
-    colors[i] = KaCCompressedColor(128, 128, 128);
-    quality.Set(i, 1.0f);
+  static_cast<unsigned short*>(c.Get(eSurfelAttributeNormal).pData)[nFirst] =
+      KaCNormalCodec::c_nUnsetCode;
+  static_cast<KaCCompressedColor*>(c.Get(eSurfelAttributeColor).pData)[nFirst] =
+      KaCCompressedColor(128, 128, 128);
+  QualityOf(c).Set(nFirst, 1.0f);
+
+  const std::size_t nSurfels = nEnd - nFirst;
+  for (unsigned int id : c.GetIds()) {
+    const CyAttributeContainer::View v = c.Get(id);
+    unsigned char* pRange =
+        static_cast<unsigned char*>(v.pData) + static_cast<std::size_t>(nFirst) * v.nStride;
+    const std::size_t nBytes = nSurfels * v.nStride;
+    std::size_t nBlock = v.nStride;
+    while (nBlock < nBytes && nBlock < c_nFillBlockBytes) {
+      std::memcpy(pRange + nBlock, pRange, std::min(nBlock, nBytes - nBlock));
+      nBlock *= 2;
+    }
+    for (std::size_t nDone = nBlock; nDone < nBytes; nDone += nBlock) {
+      std::memcpy(pRange + nDone, pRange, std::min(nBlock, nBytes - nDone));
+    }
   }
 }
 
-void KaCSurfelContainer::SetCount(unsigned int n, bool bKeepContents) {
+void KaCSurfelContainer::SetCount(unsigned int n, bool bInitDefaults) {
   const unsigned int old = GetNrSurfels();
-  m_spStorage->GetAttributeContainer().SetCount(n, bKeepContents);
-  InitDefaults(bKeepContents ? (old < n ? old : n) : 0, n);
+  m_spStorage->GetAttributeContainer().SetCount(n, true);
+  if (bInitDefaults) InitDefaults(old < n ? old : n, n);
   UpdateAccessors();
   ResetSupportStructures();
 }

@@ -1,5 +1,6 @@
 #include <cmath>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -100,6 +101,53 @@ TEST_P(Compaction, CheekCodesTwoAndThreeGoZeroAndOneStay) {
   for (unsigned int i = 0; i < c.GetNrSurfels(); ++i) c.GetTissueTypeAccessor()[i] = 2 + i % 2;
   KaCMpDiscardCheek()(c);
   EXPECT_EQ(c.GetNrSurfels(), 0u);
+}
+
+// Runs of kept and removed surfels from 1 to 40 long cross the compaction's blocks of eight in
+// every phase, and some of 250 to 349 take its long-run copy; the survivors must equal those
+// picked one by one.
+TEST_P(Compaction, RunsOfEveryLengthKeepTheSurvivorsInOrder) {
+  KaCSurfelCollectionCCT c = MakeCollection(6000, GetParam(), 5);
+  std::mt19937 rng(11);
+  std::vector<unsigned char> marks;
+  unsigned char mark = 0;
+  while (marks.size() < c.GetNrSurfels()) {
+    const std::size_t nRun = rng() % 10 == 0 ? 250 + rng() % 100 : 1 + rng() % 40;
+    for (std::size_t k = 0; k < nRun && marks.size() < c.GetNrSurfels(); ++k) {
+      marks.push_back(mark);
+    }
+    mark = static_cast<unsigned char>(1 - mark);
+  }
+  std::vector<SurfelSnapshot> expected;
+  const auto all = Snapshot(c);
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    if (marks[i] == 0) expected.push_back(all[i]);
+  }
+  RemoveMarkedSurfels(c, marks);
+  EXPECT_EQ(Snapshot(c), expected);
+}
+
+// Marks that stop early, or that skip a surfel without counting it (a mark of 2), leave
+// surfels of the result without a kept input: they take the defaults.
+TEST_P(Compaction, SurfelsWithoutAKeptInputTakeTheDefaults) {
+  const KaCSurfelCollectionCCT source = MakeCollection(20, GetParam());
+  const KaCSurfelCollectionCCT defaults(1, true, GetParam(), nullptr);
+  const auto all = Snapshot(source);
+  std::vector<unsigned char> marks(12, 0);  // surfels 12..19 have no mark
+  marks[3] = 1;
+  marks[5] = 2;
+  KaCSurfelCollectionCCT c = source;
+  RemoveMarkedSurfels(c, marks);
+  ASSERT_EQ(c.GetNrSurfels(), 19u);
+  const auto out = Snapshot(c);
+  for (unsigned int j = 0; j < 19; ++j) {
+    // Kept: 0, 1, 2, 4, then 6 to 11.
+    const SurfelSnapshot want = j < 3    ? all[j]
+                                : j == 3 ? all[4]
+                                : j < 10 ? all[j + 2]
+                                         : Snapshot(defaults)[0];
+    EXPECT_EQ(out[j], want) << "surfel " << j;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(KaCMpDiscard, Compaction,

@@ -103,7 +103,7 @@ TEST(KaCSurfelCollectionCCT, GetAccessorReportsAbsentAndMistypedAttributes) {
   EXPECT_EQ(colors[2], KaCCompressedColor(128, 128, 128));
 }
 
-TEST(KaCSurfelCollectionCCT, SetCountKeepsPrefixAndDefaultsNewSurfels) {
+TEST(KaCSurfelCollectionCCT, SetCountKeepsPrefixAndDefaultsNewSurfelsWhenAsked) {
   KaCSurfelCollectionCCT c = MakeCollection(10);
   const CbVector3f p3 = c.GetPosition(3);
   c.SetCount(4, true);
@@ -114,16 +114,51 @@ TEST(KaCSurfelCollectionCCT, SetCountKeepsPrefixAndDefaultsNewSurfels) {
   EXPECT_TRUE(KaCNormalCodec::IsUnset(c.GetNormalAccessor()[5]));
   EXPECT_EQ(std::as_const(c).GetQualityAccessor()[5], 1.0f);
 
-  // The same count keeps the storage: a view taken before still points at the surfels, which
-  // without keeping the contents start again from the defaults.
+  // The same count keeps the storage and the contents, with or without defaults: a view taken
+  // before still points at the surfels.
   const auto pos = c.GetAccessor<CbVector3f>(eSurfelAttributePosition);
   c.SetCount(6, true);
   EXPECT_EQ(c.GetAccessor<CbVector3f>(eSurfelAttributePosition).pData, pos.pData);
   EXPECT_EQ(pos[3], p3);
   c.SetCount(6, false);
   EXPECT_EQ(c.GetAccessor<CbVector3f>(eSurfelAttributePosition).pData, pos.pData);
-  EXPECT_EQ(pos[3], CbVector3f(0.0f, 0.0f, 0.0f));
-  EXPECT_TRUE(KaCNormalCodec::IsUnset(c.GetNormalAccessor()[3]));
+  EXPECT_EQ(pos[3], p3);
+
+  // Shrinking without defaults, then growing with them, defaults exactly the regrown surfels.
+  c.GetQualityAccessor().Set(4, 0.25f);
+  c.SetCount(4, false);
+  c.SetCount(6, true);
+  EXPECT_EQ(pos[3], p3);
+  EXPECT_EQ(std::as_const(c).GetQualityAccessor()[4], 1.0f);
+  EXPECT_EQ(c.GetColor(4), KaCCompressedColor(128, 128, 128));
+}
+
+// Defaults are filled in blocks copied from the first surfel of the range: every surfel of a
+// range that is not a whole number of blocks, in both attribute sets, must read the defaults,
+// and the surfels before the range must keep their values.
+TEST(KaCSurfelCollectionCCT, DefaultsReachEverySurfelOfALargeRange) {
+  for (ESurfelAttributeSet eSet : {eSurfelAttributeSetFull, eSurfelAttributeSetCompact}) {
+    KaCSurfelCollectionCCT c(3, true, eSet, nullptr);
+    c.GetQualityAccessor().Set(2, 0.0f);
+    c.GetTissueTypeAccessor().Set(2, 3);
+    c.SetCount(40001, true);
+    const KaCSurfelCollectionCCT& cc = c;
+    EXPECT_EQ(cc.GetQualityAccessor()[2], 0.0f);
+    EXPECT_EQ(cc.GetTissueTypeAccessor()[2], 3);
+    const auto pos = cc.GetAccessor<CbVector3f>(eSurfelAttributePosition);
+    const auto value = cc.GetAccessor<unsigned int>(eSurfelAttributeValue);
+    unsigned int nWrong = 0;
+    for (unsigned int i = 3; i < 40001; ++i) {
+      const bool bDefault = pos[i] == CbVector3f(0.0f, 0.0f, 0.0f) &&
+                            KaCNormalCodec::IsUnset(cc.GetNormalAccessor()[i]) &&
+                            cc.GetColor(i) == KaCCompressedColor(128, 128, 128) &&
+                            cc.GetQualityAccessor()[i] == 1.0f &&
+                            cc.GetTissueTypeAccessor()[i] == 0 &&
+                            !cc.GetBoundaryFlagAccessor()[i] && value[i] == 0u;
+      if (!bDefault) ++nWrong;
+    }
+    EXPECT_EQ(nWrong, 0u) << "attribute set " << eSet;
+  }
 }
 
 // Assignment keeps the target's storage: compact to float is exact, float to compact
