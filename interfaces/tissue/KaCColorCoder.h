@@ -1,11 +1,66 @@
 #pragma once
 
+#include <cstdint>
+#include <cstring>
+
+namespace ka_color_detail {
+
+/// The nine published stops of viridis (S. van der Walt and N. Smith, 2015, public domain) as
+/// sRGB bytes at t = 0, 1/8, ..., 1.
+constexpr int c_nStops = 9;
+constexpr float c_afStops[c_nStops][3] = {
+    {68.0f, 1.0f, 84.0f},    {71.0f, 45.0f, 123.0f},  {59.0f, 82.0f, 139.0f},
+    {44.0f, 114.0f, 142.0f}, {33.0f, 144.0f, 140.0f}, {39.0f, 173.0f, 129.0f},
+    {93.0f, 200.0f, 99.0f},  {170.0f, 220.0f, 50.0f}, {253.0f, 231.0f, 37.0f}};
+
+/// The scale has c_nSteps + 1 colours, at t = k / c_nSteps; every eighth one is a stop.
+constexpr int c_nSteps = 1024;
+
+/// The colours of the scale: components in 0..1, and the same colours rounded to bytes and
+/// packed as 0xRRGGBB (each component c gives the byte nearest c x 255).
+struct Scale {
+  float afRgb[c_nSteps + 1][3];
+  std::uint32_t anPacked[c_nSteps + 1];
+};
+
+constexpr std::uint32_t ToByte(float c) {
+  if (!(c > 0.0f)) return 0;
+  if (c >= 1.0f) return 255;
+  return static_cast<std::uint32_t>(c * 255.0f + 0.5f);
+}
+
+/// Linear interpolation between the stops in sRGB, evaluated once, at compile time.
+constexpr Scale BuildScale() {
+  Scale scale{};
+  constexpr int c_nPerStop = c_nSteps / (c_nStops - 1);
+  for (int k = 0; k <= c_nSteps; ++k) {
+    int i = k / c_nPerStop;
+    if (i > c_nStops - 2) i = c_nStops - 2;
+    const float f = static_cast<float>(k - i * c_nPerStop) / static_cast<float>(c_nPerStop);
+    std::uint32_t packed = 0;
+    for (int c = 0; c < 3; ++c) {
+      const float a = c_afStops[i][c];
+      const float b = c_afStops[i + 1][c];
+      scale.afRgb[k][c] = (a + (b - a) * f) / 255.0f;
+      packed = (packed << 8) | ToByte(scale.afRgb[k][c]);
+    }
+    scale.anPacked[k] = packed;
+  }
+  return scale;
+}
+
+inline constexpr Scale c_scale = BuildScale();
+
+}  // namespace ka_color_detail
+
 /// Maps a float value to a false colour on a continuous scale between a low and a high end.
 ///
 /// The scale is viridis (nine published stops, interpolated linearly in sRGB): dark violet at
 /// the low end through blue and green to yellow at the high end. Its lightness rises
 /// monotonically, so the order of values reads at a glance, and every colour on it keeps a hue,
-/// so it stays readable on, and apart from, a neutral grey background.
+/// so it stays readable on, and apart from, a neutral grey background. It is held as a table of
+/// 1025 colours, at t = k / 1024, and a value takes the colour nearest to its place t: finer
+/// than the 8-bit colours it is stored in, and the same table serves whole blocks of values.
 ///
 /// Outside the scale:
 /// - a value beyond the low end is black (0, 0, 0), one beyond the high end white (1, 1, 1),
@@ -46,37 +101,48 @@ class KaCColorCoder {
   void SetColor(float fValue, float rgb[3]) const {
     // Inline for the common case, a value inside the range in mode 0; the rest (integer mode,
     // equal ends, outside the range, NaN) is handled out of line.
-    if (m_iIntegerMode == 0) {
-      const float t = (fValue - m_fMinValue) / (m_fMaxValue - m_fMinValue);
-      if (t >= 0.0f && t <= 1.0f) {
-        Interpolate(t, rgb);
-        return;
-      }
+    const int k = GetScaleIndex(fValue);
+    if (k >= 0) {
+      GetScaleColor(k, rgb);
+      return;
     }
     SetColorGeneral(fValue, rgb);
   }
 
- private:
-  /// The nine published stops of viridis (S. van der Walt and N. Smith, 2015, public domain) as
-  /// sRGB bytes at t = 0, 1/8, ..., 1.
-  static constexpr int c_nStops = 9;
-  static constexpr float c_afStops[c_nStops][3] = {
-      {68.0f, 1.0f, 84.0f},    {71.0f, 45.0f, 123.0f},  {59.0f, 82.0f, 139.0f},
-      {44.0f, 114.0f, 142.0f}, {33.0f, 144.0f, 140.0f}, {39.0f, 173.0f, 129.0f},
-      {93.0f, 200.0f, 99.0f},  {170.0f, 220.0f, 50.0f}, {253.0f, 231.0f, 37.0f}};
+  /// For callers that colour blocks of values: the index 0..1024 of the value's colour on the
+  /// scale when the value lies inside the range in mode 0, otherwise -1 (SetColor then decides).
+  /// Branch-free, so that a loop over a block of values compiles to vector instructions.
+  [[nodiscard]] int GetScaleIndex(float fValue) const noexcept {
+    const float t = (fValue - m_fMinValue) / (m_fMaxValue - m_fMinValue);
+    // Masks instead of branches, so that a loop of these compiles to vector code: outside
+    // the scale the place is masked to 0 (so that its conversion is always defined) and the
+    // index to -1.
+    const int nInside = static_cast<int>((t >= 0.0f) & (t <= 1.0f) & (m_iIntegerMode == 0));
+    std::uint32_t nBits = 0;
+    std::memcpy(&nBits, &t, sizeof nBits);
+    nBits &= static_cast<std::uint32_t>(-nInside);
+    float fPlace = 0.0f;
+    std::memcpy(&fPlace, &nBits, sizeof fPlace);
+    return ScaleIndexOf(fPlace) | (nInside - 1);
+  }
+  /// Colour k of the scale as bytes 0xRRGGBB: what SetColor writes for it, each component
+  /// rounded to the nearest of 0..255.
+  [[nodiscard]] static std::uint32_t GetScaleBytes(int k) noexcept {
+    return ka_color_detail::c_scale.anPacked[k];
+  }
+  /// Number of colours on the scale.
+  static constexpr int c_nScaleColors = ka_color_detail::c_nSteps + 1;
 
-  /// Linear interpolation between the stops, t in 0..1.
-  static void Interpolate(float t, float rgb[3]) noexcept {
-    const float x = t * static_cast<float>(c_nStops - 1);
-    int i = static_cast<int>(x);
-    if (i > c_nStops - 2) i = c_nStops - 2;
-    const float f = x - static_cast<float>(i);
-    const float* a = c_afStops[i];
-    const float* b = c_afStops[i + 1];
-    constexpr float c_fByte = 1.0f / 255.0f;
-    rgb[0] = (a[0] + (b[0] - a[0]) * f) * c_fByte;
-    rgb[1] = (a[1] + (b[1] - a[1]) * f) * c_fByte;
-    rgb[2] = (a[2] + (b[2] - a[2]) * f) * c_fByte;
+ private:
+  /// Place t in 0..1 to the index of the nearest scale colour.
+  static int ScaleIndexOf(float t) noexcept {
+    return static_cast<int>(t * static_cast<float>(ka_color_detail::c_nSteps) + 0.5f);
+  }
+  static void GetScaleColor(int k, float rgb[3]) noexcept {
+    const float* c = ka_color_detail::c_scale.afRgb[k];
+    rgb[0] = c[0];
+    rgb[1] = c[1];
+    rgb[2] = c[2];
   }
   void SetColorGeneral(float fValue, float rgb[3]) const;
 

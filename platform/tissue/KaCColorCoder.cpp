@@ -42,5 +42,5 @@ void KaCColorCoder::SetColorGeneral(float fValue, float rgb[3]) const {
     return;
   }
 
-  Interpolate(t, rgb);
+  GetScaleColor(ScaleIndexOf(t), rgb);
 }

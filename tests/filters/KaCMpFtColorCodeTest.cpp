@@ -52,6 +52,46 @@ TEST(KaCColorCoder, ViridisScaleIsOrderedContinuousAndApartFromGrey) {
   EXPECT_EQ(Code(coder, 3.0f), KaCCompressedColor(33, 144, 140));
 }
 
+// The filter colours blocks of values through the coder's scale table; every colour must be
+// the one the coder gives value by value (or the grey marker), whatever the coder's range and
+// mode, across block boundaries.
+TEST(KaCMpFtColorCode, BlocksGiveTheCodersColourForEveryValue) {
+  std::vector<float> values;
+  for (int k = 0; k < 700; ++k) values.push_back(-1.5f + 0.01f * static_cast<float>(k));
+  values[10] = 3.4028235e38f;
+  values[300] = std::nanf("");
+  values[301] = INFINITY;
+  values[302] = -INFINITY;
+  values[303] = 2.0f;  // an end of two of the ranges below
+  struct Setting {
+    float lo, hi;
+    int mode;
+  };
+  for (const Setting& setting :
+       {Setting{-1.0f, 4.0f, 0}, Setting{4.0f, -1.0f, 0}, Setting{2.0f, 2.0f, 0},
+        Setting{-1.0f, 4.0f, 1}, Setting{0.0f, NAN, 0}}) {
+    KaCColorCoder coder(setting.lo, setting.hi);
+    coder.SetIntegerMode(setting.mode);
+    KaCSurfelCollectionCCT c = MakeCollection(700);
+    KaCMpFtColorCode(0.0f, 1.0f, values, &coder, 1)(c);
+    unsigned int nWrong = 0;
+    for (unsigned int i = 0; i < 700; ++i) {
+      const KaCCompressedColor want =
+          i == 10 ? KaCCompressedColor(128, 128, 128) : Code(coder, values[i]);
+      if (c.GetColor(i) != want) ++nWrong;
+    }
+    EXPECT_EQ(nWrong, 0u) << setting.lo << ".." << setting.hi << " mode " << setting.mode;
+  }
+  // The table's bytes are the coder's components rounded.
+  for (int k = 0; k < KaCColorCoder::c_nScaleColors; ++k) {
+    const float v = static_cast<float>(k) / static_cast<float>(KaCColorCoder::c_nScaleColors - 1);
+    const KaCColorCoder unit;
+    ASSERT_EQ(unit.GetScaleIndex(v), k);
+    EXPECT_EQ(static_cast<unsigned long>(KaCColorCoder::GetScaleBytes(k)),
+              Code(unit, v).GetPacked());
+  }
+}
+
 TEST(KaCMpFtColorCode, MarkerIsGreyAndStrideTwoColoursSurfelsZeroTwoFour) {
   KaCSurfelCollectionCCT c = MakeCollection(7);
   const KaCSurfelCollectionCCT before(c, false);
