@@ -10,31 +10,12 @@
 #include "base/CbVector3f.h"
 #include "container/KaCCompressedColor.h"
 #include "container/KaSurfelAttributes.h"
+#include "filters/CompactionKernels.h"
 
 namespace {
 
 // Runs of kept surfels at least this long are copied by the library's block copy.
 constexpr std::size_t c_nLongRun = 256;
-
-// Where one surfel's eight attributes live, source and destination: data pointers and byte
-// strides of the raw attributes; the quality through its float attribute when the source keeps
-// floats, otherwise decoded from the source's flag byte.
-struct CompactionPlan {
-  const unsigned char* pSrcPos;
-  const unsigned char* pSrcNormal;
-  const unsigned char* pSrcColor;
-  const unsigned char* pSrcQuality;  // null when the source packs its qualities
-  const unsigned char* pSrcFlags;
-  const unsigned char* pSrcValue;
-  unsigned char* pDstPos;
-  unsigned char* pDstNormal;
-  unsigned char* pDstColor;
-  unsigned char* pDstQuality;
-  unsigned char* pDstFlags;
-  unsigned char* pDstValue;
-  std::size_t nSrcStride[6];  // position, normal, colour, quality, flags, value
-  std::size_t nDstStride[6];
-};
 
 // The compaction walks the input once, surfel by surfel, and moves all eight attributes of a
 // surfel together. The copy is branch-free: every surfel is written to slot j, and j advances
@@ -50,10 +31,9 @@ struct CompactionPlan {
 // Packed: every stride equals its element size, known at compile time.
 template <bool bSrcFloatQuality, bool bPacked>
 unsigned int CompactAll(const CompactionPlan& p, const unsigned char* pMarks, unsigned int nEnd,
-                        unsigned int nKept) {
-  constexpr std::size_t c_anSize[6] = {12, 2, 3, 4, 1, 4};
+                        unsigned int nKept, CompactionProgress from) {
   const auto stride = [&](const std::size_t* pStrides, int k) -> std::size_t {
-    return bPacked ? c_anSize[k] : pStrides[k];
+    return bPacked ? c_anCompactionElementSize[k] : pStrides[k];
   };
   const std::size_t s0 = stride(p.nSrcStride, 0), s1 = stride(p.nSrcStride, 1),
                     s2 = stride(p.nSrcStride, 2), s3 = stride(p.nSrcStride, 3),
@@ -126,8 +106,8 @@ unsigned int CompactAll(const CompactionPlan& p, const unsigned char* pMarks, un
     std::memcpy(&nEight, pMarks + i, 8);
     return nEight;
   };
-  std::size_t j = 0;
-  std::size_t i = 0;
+  std::size_t j = from.nOutput;
+  std::size_t i = from.nInput;
   while (i < nEnd && j < nKept) {
     if (i + 8 <= nEnd) {
       const std::uint64_t nEight = eight(i);
@@ -151,24 +131,25 @@ unsigned int CompactAll(const CompactionPlan& p, const unsigned char* pMarks, un
   return static_cast<unsigned int>(j);
 }
 
+// The vector kernels take the leading part when they can; the walk above does the rest.
 template <bool bSrcFloatQuality>
 unsigned int CompactAll(const CompactionPlan& p, const unsigned char* pMarks, unsigned int nEnd,
                         unsigned int nKept) {
-  constexpr std::size_t c_anSize[6] = {12, 2, 3, 4, 1, 4};
   bool bPacked = true;
   for (int k = 0; k < 6; ++k) {
-    bPacked = bPacked && p.nSrcStride[k] == c_anSize[k] && p.nDstStride[k] == c_anSize[k];
+    bPacked = bPacked && p.nSrcStride[k] == c_anCompactionElementSize[k] &&
+              p.nDstStride[k] == c_anCompactionElementSize[k];
   }
-  return bPacked ? CompactAll<bSrcFloatQuality, true>(p, pMarks, nEnd, nKept)
-                 : CompactAll<bSrcFloatQuality, false>(p, pMarks, nEnd, nKept);
+  if (!bPacked) return CompactAll<bSrcFloatQuality, false>(p, pMarks, nEnd, nKept, {});
+  const CompactionProgress from = CompactLeadingGroups(p, pMarks, nEnd, nKept);
+  return CompactAll<bSrcFloatQuality, true>(p, pMarks, nEnd, nKept, from);
 }
 
 }  // namespace
 
 void RemoveMarkedSurfels(KaCSurfelCollectionCCT& collection,
                          const std::vector<unsigned char>& marks) {
-  const auto nRemoved = static_cast<unsigned int>(
-      std::count(marks.begin(), marks.end(), static_cast<unsigned char>(1)));
+  const auto nRemoved = static_cast<unsigned int>(CountRemovalMarks(marks.data(), marks.size()));
   if (marks.empty() || nRemoved == 0) return;
   if (nRemoved > collection.GetNrSurfels()) {
     throw CbException("RemoveMarkedSurfels", __FILE__, __LINE__,

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <random>
@@ -15,6 +16,7 @@
 #include <tolvane/KaCMpFtUpdateQualities.h>
 
 #include "base/CbException.h"
+#include "filters/CompactionKernels.h"
 #include "filters/RemoveMarkedSurfels.h"
 #include "geometry/CyKdTree.h"
 #include "support/TestSupport.h"
@@ -103,28 +105,39 @@ TEST_P(Compaction, CheekCodesTwoAndThreeGoZeroAndOneStay) {
   EXPECT_EQ(c.GetNrSurfels(), 0u);
 }
 
-// Runs of kept and removed surfels from 1 to 40 long cross the compaction's blocks of eight in
-// every phase, and some of 250 to 349 take its long-run copy; the survivors must equal those
-// picked one by one.
+// Runs of kept and removed surfels from 1 to 40 long cross the compaction's groups of eight in
+// every phase, and some of 250 to 349 take its long-run copy; some marks are 2 (skipped, not
+// counted) and the marks stop before the last surfels, which leaves result surfels without a
+// kept input. The result must equal the survivors picked one by one, followed by defaults,
+// through the vector kernels and without them.
 TEST_P(Compaction, RunsOfEveryLengthKeepTheSurvivorsInOrder) {
-  KaCSurfelCollectionCCT c = MakeCollection(6000, GetParam(), 5);
+  const KaCSurfelCollectionCCT source = MakeCollection(6000, GetParam(), 5);
+  const KaCSurfelCollectionCCT defaults(1, true, GetParam(), nullptr);
   std::mt19937 rng(11);
   std::vector<unsigned char> marks;
   unsigned char mark = 0;
-  while (marks.size() < c.GetNrSurfels()) {
+  while (marks.size() < source.GetNrSurfels() - 37) {
     const std::size_t nRun = rng() % 10 == 0 ? 250 + rng() % 100 : 1 + rng() % 40;
-    for (std::size_t k = 0; k < nRun && marks.size() < c.GetNrSurfels(); ++k) {
-      marks.push_back(mark);
+    for (std::size_t k = 0; k < nRun && marks.size() < source.GetNrSurfels() - 37; ++k) {
+      marks.push_back(mark == 1 && rng() % 50 == 0 ? 2 : mark);
     }
     mark = static_cast<unsigned char>(1 - mark);
   }
+  const auto nRemoved = static_cast<std::size_t>(std::count(marks.begin(), marks.end(), 1));
   std::vector<SurfelSnapshot> expected;
-  const auto all = Snapshot(c);
-  for (std::size_t i = 0; i < all.size(); ++i) {
+  const auto all = Snapshot(source);
+  for (std::size_t i = 0; i < marks.size(); ++i) {
     if (marks[i] == 0) expected.push_back(all[i]);
   }
-  RemoveMarkedSurfels(c, marks);
-  EXPECT_EQ(Snapshot(c), expected);
+  expected.resize(all.size() - nRemoved, Snapshot(defaults)[0]);
+
+  for (const bool bVectors : {true, false}) {
+    SetCompactionVectorsEnabled(bVectors);
+    KaCSurfelCollectionCCT c = source;
+    RemoveMarkedSurfels(c, marks);
+    EXPECT_EQ(Snapshot(c), expected) << (bVectors ? "vector kernels" : "surfel by surfel");
+  }
+  SetCompactionVectorsEnabled(true);
 }
 
 // Marks that stop early, or that skip a surfel without counting it (a mark of 2), leave

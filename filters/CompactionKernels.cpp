@@ -1,0 +1,251 @@
+#include "filters/CompactionKernels.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define TOLVANE_COMPACTION_AVX2 1
+#endif
+
+namespace {
+
+std::atomic<bool> s_bVectorsEnabled{true};
+
+#ifdef TOLVANE_COMPACTION_AVX2
+
+// Shuffle tables indexed by a mask of kept surfels (bit k set: surfel k of the group stays).
+// Each moves the kept elements, in order, to the front; what follows them is overwritten by the
+// next group or lies beyond the written range.
+struct ShuffleTables {
+  alignas(32) std::int32_t anPerm32[256][8];      // eight 4-byte elements
+  alignas(16) std::uint8_t anShuffle16[256][16];  // eight 2-byte elements
+  alignas(16) std::uint8_t anShuffle8[256][16];   // eight bytes (the first 8 entries used)
+  alignas(16) std::uint8_t anShuffle24[16][16];   // four 3-byte elements
+  alignas(32) std::int32_t anPerm96[4][8];        // two 12-byte elements, as three dwords each
+  std::uint8_t anCount[256];                      // kept surfels of the mask
+};
+
+ShuffleTables BuildTables() {
+  ShuffleTables t{};
+  for (int m = 0; m < 256; ++m) {
+    int n = 0;
+    for (int k = 0; k < 8; ++k) {
+      if ((m & (1 << k)) == 0) continue;
+      t.anPerm32[m][n] = k;
+      t.anShuffle16[m][2 * n] = static_cast<std::uint8_t>(2 * k);
+      t.anShuffle16[m][2 * n + 1] = static_cast<std::uint8_t>(2 * k + 1);
+      t.anShuffle8[m][n] = static_cast<std::uint8_t>(k);
+      if (m < 16) {
+        for (int b = 0; b < 3; ++b)
+          t.anShuffle24[m][3 * n + b] = static_cast<std::uint8_t>(3 * k + b);
+      }
+      if (m < 4) {
+        for (int d = 0; d < 3; ++d) t.anPerm96[m][3 * n + d] = 3 * k + d;
+      }
+      ++n;
+    }
+    t.anCount[m] = static_cast<std::uint8_t>(n);
+  }
+  return t;
+}
+
+const ShuffleTables& Tables() {
+  static const ShuffleTables s_tables = BuildTables();
+  return s_tables;
+}
+
+bool HasAvx2() {
+  // Asked once; a plain check rather than an ifunc, which sanitizer runtimes cannot take.
+  static const bool s_bAvx2 = __builtin_cpu_supports("avx2");
+  return s_bAvx2;
+}
+
+__attribute__((target("avx2"))) std::size_t CountOnesAvx2(const unsigned char* p, std::size_t n) {
+  const __m256i ones = _mm256_set1_epi8(1);
+  const __m256i zero = _mm256_setzero_si256();
+  std::size_t total = 0;
+  std::size_t k = 0;
+  while (k + 32 <= n) {
+    // At most 255 blocks per byte counter before they are summed.
+    __m256i counts = zero;
+    const std::size_t nBlocks = std::min<std::size_t>((n - k) / 32, 255);
+    for (std::size_t b = 0; b < nBlocks; ++b, k += 32) {
+      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + k));
+      counts = _mm256_sub_epi8(counts, _mm256_cmpeq_epi8(v, ones));
+    }
+    const __m256i sums = _mm256_sad_epu8(counts, zero);
+    total += static_cast<std::size_t>(_mm256_extract_epi64(sums, 0)) +
+             static_cast<std::size_t>(_mm256_extract_epi64(sums, 1)) +
+             static_cast<std::size_t>(_mm256_extract_epi64(sums, 2)) +
+             static_cast<std::size_t>(_mm256_extract_epi64(sums, 3));
+  }
+  for (; k < n; ++k) total += p[k] == 1 ? 1 : 0;
+  return total;
+}
+
+// One mask per group of eight marks; bit k set when mark k is 0.
+__attribute__((target("avx2"))) void KeptMasksAvx2(const unsigned char* pMarks, std::size_t nGroups,
+                                                   std::uint8_t* pMasks) {
+  const __m256i zero = _mm256_setzero_si256();
+  std::size_t g = 0;
+  for (; g + 4 <= nGroups; g += 4) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pMarks + 8 * g));
+    const auto bits = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, zero)));
+    pMasks[g] = static_cast<std::uint8_t>(bits);
+    pMasks[g + 1] = static_cast<std::uint8_t>(bits >> 8);
+    pMasks[g + 2] = static_cast<std::uint8_t>(bits >> 16);
+    pMasks[g + 3] = static_cast<std::uint8_t>(bits >> 24);
+  }
+  for (; g < nGroups; ++g) {
+    unsigned int m = 0;
+    for (unsigned int k = 0; k < 8; ++k) m |= (pMarks[8 * g + k] == 0 ? 1u : 0u) << k;
+    pMasks[g] = static_cast<std::uint8_t>(m);
+  }
+}
+
+// Each kernel walks the groups with its own destination index; every group stores a whole
+// vector at the current index and advances it by the number of kept surfels.
+
+__attribute__((target("avx2"))) void Compact4Avx2(const ShuffleTables& t,
+                                                  const std::uint8_t* pMasks, std::size_t nGroups,
+                                                  const unsigned char* pSrc, unsigned char* pDst) {
+  std::size_t j = 0;
+  for (std::size_t g = 0; g < nGroups; ++g) {
+    const unsigned int m = pMasks[g];
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pSrc + 32 * g));
+    const __m256i perm = _mm256_load_si256(reinterpret_cast<const __m256i*>(t.anPerm32[m]));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(pDst + 4 * j),
+                        _mm256_permutevar8x32_epi32(v, perm));
+    j += t.anCount[m];
+  }
+}
+
+__attribute__((target("avx2"))) void Compact2Avx2(const ShuffleTables& t,
+                                                  const std::uint8_t* pMasks, std::size_t nGroups,
+                                                  const unsigned char* pSrc, unsigned char* pDst) {
+  std::size_t j = 0;
+  for (std::size_t g = 0; g < nGroups; ++g) {
+    const unsigned int m = pMasks[g];
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pSrc + 16 * g));
+    const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(t.anShuffle16[m]));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(pDst + 2 * j), _mm_shuffle_epi8(v, shuffle));
+    j += t.anCount[m];
+  }
+}
+
+__attribute__((target("avx2"))) void Compact1Avx2(const ShuffleTables& t,
+                                                  const std::uint8_t* pMasks, std::size_t nGroups,
+                                                  const unsigned char* pSrc, unsigned char* pDst) {
+  std::size_t j = 0;
+  for (std::size_t g = 0; g < nGroups; ++g) {
+    const unsigned int m = pMasks[g];
+    const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pSrc + 8 * g));
+    const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(t.anShuffle8[m]));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(pDst + j), _mm_shuffle_epi8(v, shuffle));
+    j += t.anCount[m];
+  }
+}
+
+// Colours: two halves of four 3-byte elements per group (16 bytes loaded, 12 used).
+__attribute__((target("avx2"))) void Compact3Avx2(const ShuffleTables& t,
+                                                  const std::uint8_t* pMasks, std::size_t nGroups,
+                                                  const unsigned char* pSrc, unsigned char* pDst) {
+  std::size_t j = 0;
+  for (std::size_t g = 0; g < nGroups; ++g) {
+    for (unsigned int h = 0; h < 2; ++h) {
+      const unsigned int m = (pMasks[g] >> (4 * h)) & 0x0Fu;
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pSrc + 24 * g + 12 * h));
+      const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(t.anShuffle24[m]));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(pDst + 3 * j), _mm_shuffle_epi8(v, shuffle));
+      j += t.anCount[m];
+    }
+  }
+}
+
+// Positions: four pairs of 12-byte elements per group (32 bytes loaded, 24 used).
+__attribute__((target("avx2"))) void Compact12Avx2(const ShuffleTables& t,
+                                                   const std::uint8_t* pMasks, std::size_t nGroups,
+                                                   const unsigned char* pSrc, unsigned char* pDst) {
+  std::size_t j = 0;
+  for (std::size_t g = 0; g < nGroups; ++g) {
+    for (unsigned int q = 0; q < 4; ++q) {
+      const unsigned int m = (pMasks[g] >> (2 * q)) & 0x03u;
+      const __m256i v =
+          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pSrc + 96 * g + 24 * q));
+      const __m256i perm = _mm256_load_si256(reinterpret_cast<const __m256i*>(t.anPerm96[m]));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(pDst + 12 * j),
+                          _mm256_permutevar8x32_epi32(v, perm));
+      j += t.anCount[m];
+    }
+  }
+}
+
+#endif  // TOLVANE_COMPACTION_AVX2
+
+}  // namespace
+
+std::size_t CountRemovalMarks(const unsigned char* pMarks, std::size_t n) noexcept {
+#ifdef TOLVANE_COMPACTION_AVX2
+  if (HasAvx2()) return CountOnesAvx2(pMarks, n);
+#endif
+  return static_cast<std::size_t>(std::count(pMarks, pMarks + n, static_cast<unsigned char>(1)));
+}
+
+CompactionProgress CompactLeadingGroups(const CompactionPlan& plan, const unsigned char* pMarks,
+                                        std::size_t nEnd, std::size_t nKept) {
+  CompactionProgress progress;
+#ifdef TOLVANE_COMPACTION_AVX2
+  if (!HasAvx2() || !s_bVectorsEnabled.load(std::memory_order_relaxed)) return progress;
+  for (int k = 0; k < 6; ++k) {
+    if (plan.nSrcStride[k] != c_anCompactionElementSize[k] ||
+        plan.nDstStride[k] != c_anCompactionElementSize[k]) {
+      return progress;
+    }
+  }
+  // A group reads at most 16 input surfels' bytes from its start and writes at most 16
+  // destination surfels' bytes from its index, so groups run while both stay inside.
+  if (nEnd < 16 || nKept < 16) return progress;
+  const std::size_t nMaxGroups = (nEnd - 16) / 8 + 1;
+  std::vector<std::uint8_t> masks(nMaxGroups);
+  KeptMasksAvx2(pMarks, nMaxGroups, masks.data());
+  const ShuffleTables& t = Tables();
+  std::size_t nGroups = 0;
+  std::size_t j = 0;
+  while (nGroups < nMaxGroups && j + 16 <= nKept) j += t.anCount[masks[nGroups++]];
+  if (nGroups == 0) return progress;
+
+  const std::uint8_t* pMasks = masks.data();
+  Compact12Avx2(t, pMasks, nGroups, plan.pSrcPos, plan.pDstPos);
+  Compact2Avx2(t, pMasks, nGroups, plan.pSrcNormal, plan.pDstNormal);
+  Compact3Avx2(t, pMasks, nGroups, plan.pSrcColor, plan.pDstColor);
+  Compact1Avx2(t, pMasks, nGroups, plan.pSrcFlags, plan.pDstFlags);
+  Compact4Avx2(t, pMasks, nGroups, plan.pSrcValue, plan.pDstValue);
+  if (plan.pSrcQuality != nullptr) {
+    Compact4Avx2(t, pMasks, nGroups, plan.pSrcQuality, plan.pDstQuality);
+  } else {
+    // A packed source quality is read from the flag bytes just compacted, as the quality
+    // accessor reads it.
+    const unsigned char* pFlags = plan.pDstFlags;
+    for (std::size_t k = 0; k < j; ++k) {
+      const float q = static_cast<float>((pFlags[k] >> 3) & 0x0Fu) / 15.0f;
+      std::memcpy(plan.pDstQuality + 4 * k, &q, sizeof q);
+    }
+  }
+  progress.nInput = 8 * nGroups;
+  progress.nOutput = j;
+#else
+  static_cast<void>(plan);
+  static_cast<void>(pMarks);
+  static_cast<void>(nEnd);
+  static_cast<void>(nKept);
+#endif
+  return progress;
+}
+
+void SetCompactionVectorsEnabled(bool bEnabled) noexcept {
+  s_bVectorsEnabled.store(bEnabled, std::memory_order_relaxed);
+}
