@@ -70,6 +70,9 @@ void KaCMpFtColorCode::operator()(KaCSurfelCollectionCCT& collection) const {
   const unsigned int nSurfelStride = static_cast<unsigned int>(m_iStride);
   const KaCCompressedColor grey(
       static_cast<unsigned long>(CyColorRGBA::ConvertToUInt32(0.5f, 0.5f, 0.5f, 1.0f)));
+  const unsigned char aGrey[3] = {grey.r, grey.g, grey.b};
+  // Bytes from one value's surfel to the next, in 32 bits like the offsets.
+  const unsigned int nStep = nSurfelStride * nStride;
 
   // Blocks of values: first every value's place on the coder's scale, a branch-free loop that
   // compiles to vector instructions; then one table read per value inside the range. The
@@ -87,28 +90,29 @@ void KaCMpFtColorCode::operator()(KaCSurfelCollectionCCT& collection) const {
       const int nMarker = static_cast<int>(v == std::numeric_limits<float>::max());
       aIndex[k] = (iScale & ~(-nMarker)) | (c_iMarker & -nMarker);
     }
-    for (int k = 0; k < n; ++k) {
+    // Byte offset of the block's first surfel; surfel index and byte offset in 32 bits.
+    unsigned int nOffset = static_cast<unsigned int>(k0) * nSurfelStride * nStride;
+    for (int k = 0; k < n; ++k, nOffset += nStep) {
       const int iScale = aIndex[k];
-      KaCCompressedColor color = grey;
+      const unsigned char* pColor = aGrey;
+      unsigned char aCoded[3];
       if (iScale >= 0) {
-        const std::uint32_t nPacked = KaCColorCoder::GetScaleBytes(iScale);
-        color = KaCCompressedColor(static_cast<unsigned char>(nPacked >> 16),
-                                   static_cast<unsigned char>(nPacked >> 8),
-                                   static_cast<unsigned char>(nPacked));
+        pColor = KaCColorCoder::GetScaleBytes(iScale);
       } else if (iScale != c_iMarker) {
         float rgb[3];
         coder.SetColor(pBlock[k], rgb);
-        color = KaCCompressedColor(rgb[0], rgb[1], rgb[2]);
+        const KaCCompressedColor color(rgb[0], rgb[1], rgb[2]);
+        aCoded[0] = color.r;
+        aCoded[1] = color.g;
+        aCoded[2] = color.b;
+        pColor = aCoded;
       }
-      // Surfel index and byte offset in 32 bits.
-      const unsigned int s = static_cast<unsigned int>(k0 + k) * nSurfelStride;
-      unsigned char* p = pData + s * nStride;
-      // R and G in one 16-bit store, composed in a register, then B.
-      const unsigned char rg[2] = {color.r, color.g};
+      // R and G in one 16-bit store, then B.
+      unsigned char* p = pData + nOffset;
       std::uint16_t nRG = 0;
-      std::memcpy(&nRG, rg, 2);
+      std::memcpy(&nRG, pColor, 2);
       std::memcpy(p, &nRG, 2);
-      p[2] = color.b;
+      p[2] = pColor[2];
     }
   }
 }

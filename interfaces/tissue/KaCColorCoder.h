@@ -16,11 +16,11 @@ constexpr float c_afStops[c_nStops][3] = {
 /// The scale has c_nSteps + 1 colours, at t = k / c_nSteps; every eighth one is a stop.
 constexpr int c_nSteps = 1024;
 
-/// The colours of the scale: components in 0..1, and the same colours rounded to bytes and
-/// packed as 0xRRGGBB (each component c gives the byte nearest c x 255).
+/// The colours of the scale: components in 0..1, and the same colours rounded to bytes R, G, B
+/// (each component c gives the byte nearest c x 255), padded to four bytes.
 struct Scale {
   float afRgb[c_nSteps + 1][3];
-  std::uint32_t anPacked[c_nSteps + 1];
+  std::uint8_t anRgb[c_nSteps + 1][4];
 };
 
 constexpr std::uint32_t ToByte(float c) {
@@ -37,14 +37,12 @@ constexpr Scale BuildScale() {
     int i = k / c_nPerStop;
     if (i > c_nStops - 2) i = c_nStops - 2;
     const float f = static_cast<float>(k - i * c_nPerStop) / static_cast<float>(c_nPerStop);
-    std::uint32_t packed = 0;
     for (int c = 0; c < 3; ++c) {
       const float a = c_afStops[i][c];
       const float b = c_afStops[i + 1][c];
       scale.afRgb[k][c] = (a + (b - a) * f) / 255.0f;
-      packed = (packed << 8) | ToByte(scale.afRgb[k][c]);
+      scale.anRgb[k][c] = static_cast<std::uint8_t>(ToByte(scale.afRgb[k][c]));
     }
-    scale.anPacked[k] = packed;
   }
   return scale;
 }
@@ -125,10 +123,10 @@ class KaCColorCoder {
     std::memcpy(&fPlace, &nBits, sizeof fPlace);
     return ScaleIndexOf(fPlace) | (nInside - 1);
   }
-  /// Colour k of the scale as bytes 0xRRGGBB: what SetColor writes for it, each component
+  /// Colour k of the scale as three bytes R, G, B: what SetColor writes for it, each component
   /// rounded to the nearest of 0..255.
-  [[nodiscard]] static std::uint32_t GetScaleBytes(int k) noexcept {
-    return ka_color_detail::c_scale.anPacked[k];
+  [[nodiscard]] static const std::uint8_t* GetScaleBytes(int k) noexcept {
+    return ka_color_detail::c_scale.anRgb[k];
   }
   /// Number of colours on the scale.
   static constexpr int c_nScaleColors = ka_color_detail::c_nSteps + 1;

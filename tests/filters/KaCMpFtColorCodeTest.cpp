@@ -87,8 +87,8 @@ TEST(KaCMpFtColorCode, BlocksGiveTheCodersColourForEveryValue) {
     const float v = static_cast<float>(k) / static_cast<float>(KaCColorCoder::c_nScaleColors - 1);
     const KaCColorCoder unit;
     ASSERT_EQ(unit.GetScaleIndex(v), k);
-    EXPECT_EQ(static_cast<unsigned long>(KaCColorCoder::GetScaleBytes(k)),
-              Code(unit, v).GetPacked());
+    const std::uint8_t* pBytes = KaCColorCoder::GetScaleBytes(k);
+    EXPECT_EQ(KaCCompressedColor(pBytes[0], pBytes[1], pBytes[2]), Code(unit, v));
   }
 }
 
