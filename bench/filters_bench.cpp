@@ -1,12 +1,13 @@
-// Compaction by quality range and colour coding by quality over large collections, against the
-// floor: a plain copy of the same collection's attribute bytes, measured in the same run (into
-// arrays allocated once, and into freshly allocated ones).
+// Compaction by quality range and by tissue type, and colour coding by quality, over large
+// collections, against the floor: a plain copy of the same collection's attribute bytes,
+// measured in the same run (into arrays allocated once, and into freshly allocated ones).
 #include <cstring>
 #include <random>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
+#include <tolvane/KaCMpDiscardCheek.h>
 #include <tolvane/KaCMpDiscardQualityRange.h>
 #include <tolvane/KaCMpFtColorCodeByQuality.h>
 
@@ -105,6 +106,24 @@ BENCHMARK(BM_KaCMpDiscardQualityRange_RemoveHalf)
     ->ArgsProduct({{100000, 1000000}, {0, 1}})
     ->ArgNames({"n", "scattered"})
     ->Unit(benchmark::kMillisecond);
+
+// Tissue types run through 0..3, so codes 2 and 3 take half of the surfels.
+void BM_KaCMpDiscardCheek_RemoveHalf(benchmark::State& state) {
+  const auto n = static_cast<unsigned int>(state.range(0));
+  const KaCSurfelCollectionCCT source = MakeCollection(n);
+  KaCSurfelCollectionCCT work(0);
+  const KaCMpDiscardCheek filter;
+  for (auto _ : state) {
+    state.PauseTiming();
+    work = source;
+    state.ResumeTiming();
+    filter(work);
+    benchmark::DoNotOptimize(work.GetNrSurfels());
+  }
+  if (work.GetNrSurfels() != n / 2) state.SkipWithError("did not remove half of the surfels");
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_KaCMpDiscardCheek_RemoveHalf)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 void BM_KaCMpFtColorCodeByQuality_Quality(benchmark::State& state) {
   const auto n = static_cast<unsigned int>(state.range(0));

@@ -18,14 +18,14 @@ KaCMpDiscardCheek::~KaCMpDiscardCheek() = default;
 
 void KaCMpDiscardCheek::operator()(KaCSurfelCollectionCCT& collection) const {
   const unsigned int n = collection.GetNrSurfels();
-  std::vector<unsigned char> marks;
-  marks.reserve(n);
-  // A local copy of the collection's accessor, so that the pass keeps it in registers.
-  KaCTissueTypeAccessor tissue = collection.GetTissueTypeAccessor();
+  // One allocation of all N marks, written in one pass through a local copy of the accessor
+  // (the byte stores could otherwise alias it and force a reload per surfel).
+  std::vector<unsigned char> marks(n);
+  unsigned char* pMarks = marks.data();
+  const KaCTissueTypeAccessor tissue = collection.GetTissueTypeAccessor();
   for (unsigned int i = 0; i < n; ++i) {
-    unsigned char mark = 0;
-    if (tissue[i] != 1) mark = tissue[i] != 0 ? 1 : 0;
-    marks.push_back(mark);
+    // Codes 2 and 3 (neither tooth nor gingiva) go.
+    pMarks[i] = static_cast<unsigned char>(tissue.Get(i) > 1 ? 1 : 0);
   }
   RemoveMarkedSurfels(collection, marks);
   collection.UpdateAccessors();
