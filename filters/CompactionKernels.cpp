@@ -107,78 +107,40 @@ __attribute__((target("avx2"))) void KeptMasksAvx2(const unsigned char* pMarks, 
   }
 }
 
-// Each kernel walks the groups with its own destination index; every group stores a whole
-// vector at the current index and advances it by the number of kept surfels.
-
-__attribute__((target("avx2"))) void Compact4Avx2(const ShuffleTables& t,
-                                                  const std::uint8_t* pMasks, std::size_t nGroups,
-                                                  const unsigned char* pSrc, unsigned char* pDst) {
+// Compacts one attribute of nSize-byte elements. Each group of eight surfels goes in steps of
+// eight, four (3-byte colours: 12 bytes fit a 16-byte register) or two (12-byte positions: 24
+// bytes fit a 32-byte register) elements. A step loads a whole register at the step's first
+// input element, moves the kept elements to its front and stores the whole register at the
+// destination index, which then advances by the number kept.
+template <std::size_t nSize>
+__attribute__((target("avx2"))) void CompactAttributeAvx2(const ShuffleTables& t,
+                                                          const std::uint8_t* pMasks,
+                                                          std::size_t nGroups,
+                                                          const unsigned char* pSrc,
+                                                          unsigned char* pDst) {
+  constexpr unsigned int nPerStep = nSize == 12 ? 2 : (nSize == 3 ? 4 : 8);
+  constexpr unsigned int nStepMask = (1u << nPerStep) - 1;
   std::size_t j = 0;
   for (std::size_t g = 0; g < nGroups; ++g) {
-    const unsigned int m = pMasks[g];
-    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pSrc + 32 * g));
-    const __m256i perm = _mm256_load_si256(reinterpret_cast<const __m256i*>(t.anPerm32[m]));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(pDst + 4 * j),
-                        _mm256_permutevar8x32_epi32(v, perm));
-    j += t.anCount[m];
-  }
-}
-
-__attribute__((target("avx2"))) void Compact2Avx2(const ShuffleTables& t,
-                                                  const std::uint8_t* pMasks, std::size_t nGroups,
-                                                  const unsigned char* pSrc, unsigned char* pDst) {
-  std::size_t j = 0;
-  for (std::size_t g = 0; g < nGroups; ++g) {
-    const unsigned int m = pMasks[g];
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pSrc + 16 * g));
-    const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(t.anShuffle16[m]));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(pDst + 2 * j), _mm_shuffle_epi8(v, shuffle));
-    j += t.anCount[m];
-  }
-}
-
-__attribute__((target("avx2"))) void Compact1Avx2(const ShuffleTables& t,
-                                                  const std::uint8_t* pMasks, std::size_t nGroups,
-                                                  const unsigned char* pSrc, unsigned char* pDst) {
-  std::size_t j = 0;
-  for (std::size_t g = 0; g < nGroups; ++g) {
-    const unsigned int m = pMasks[g];
-    const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pSrc + 8 * g));
-    const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(t.anShuffle8[m]));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(pDst + j), _mm_shuffle_epi8(v, shuffle));
-    j += t.anCount[m];
-  }
-}
-
-// Colours: two halves of four 3-byte elements per group (16 bytes loaded, 12 used).
-__attribute__((target("avx2"))) void Compact3Avx2(const ShuffleTables& t,
-                                                  const std::uint8_t* pMasks, std::size_t nGroups,
-                                                  const unsigned char* pSrc, unsigned char* pDst) {
-  std::size_t j = 0;
-  for (std::size_t g = 0; g < nGroups; ++g) {
-    for (unsigned int h = 0; h < 2; ++h) {
-      const unsigned int m = (pMasks[g] >> (4 * h)) & 0x0Fu;
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pSrc + 24 * g + 12 * h));
-      const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(t.anShuffle24[m]));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(pDst + 3 * j), _mm_shuffle_epi8(v, shuffle));
-      j += t.anCount[m];
-    }
-  }
-}
-
-// Positions: four pairs of 12-byte elements per group (32 bytes loaded, 24 used).
-__attribute__((target("avx2"))) void Compact12Avx2(const ShuffleTables& t,
-                                                   const std::uint8_t* pMasks, std::size_t nGroups,
-                                                   const unsigned char* pSrc, unsigned char* pDst) {
-  std::size_t j = 0;
-  for (std::size_t g = 0; g < nGroups; ++g) {
-    for (unsigned int q = 0; q < 4; ++q) {
-      const unsigned int m = (pMasks[g] >> (2 * q)) & 0x03u;
-      const __m256i v =
-          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pSrc + 96 * g + 24 * q));
-      const __m256i perm = _mm256_load_si256(reinterpret_cast<const __m256i*>(t.anPerm96[m]));
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(pDst + 12 * j),
-                          _mm256_permutevar8x32_epi32(v, perm));
+    for (unsigned int nFirst = 0; nFirst < 8; nFirst += nPerStep) {
+      const unsigned int m = (pMasks[g] >> nFirst) & nStepMask;
+      const unsigned char* pIn = pSrc + nSize * (8 * g + nFirst);
+      unsigned char* pOut = pDst + nSize * j;
+      if constexpr (nSize == 4 || nSize == 12) {
+        const std::int32_t* pPerm = nSize == 4 ? t.anPerm32[m] : t.anPerm96[m];
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pIn));
+        const __m256i perm = _mm256_load_si256(reinterpret_cast<const __m256i*>(pPerm));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(pOut), _mm256_permutevar8x32_epi32(v, perm));
+      } else if constexpr (nSize == 1) {
+        const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pIn));
+        const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(t.anShuffle8[m]));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(pOut), _mm_shuffle_epi8(v, shuffle));
+      } else {
+        const std::uint8_t* pShuffle = nSize == 2 ? t.anShuffle16[m] : t.anShuffle24[m];
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pIn));
+        const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(pShuffle));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pOut), _mm_shuffle_epi8(v, shuffle));
+      }
       j += t.anCount[m];
     }
   }
@@ -219,13 +181,13 @@ CompactionProgress CompactLeadingGroups(const CompactionPlan& plan, const unsign
   if (nGroups == 0) return progress;
 
   const std::uint8_t* pMasks = masks.data();
-  Compact12Avx2(t, pMasks, nGroups, plan.pSrcPos, plan.pDstPos);
-  Compact2Avx2(t, pMasks, nGroups, plan.pSrcNormal, plan.pDstNormal);
-  Compact3Avx2(t, pMasks, nGroups, plan.pSrcColor, plan.pDstColor);
-  Compact1Avx2(t, pMasks, nGroups, plan.pSrcFlags, plan.pDstFlags);
-  Compact4Avx2(t, pMasks, nGroups, plan.pSrcValue, plan.pDstValue);
+  CompactAttributeAvx2<12>(t, pMasks, nGroups, plan.pSrcPos, plan.pDstPos);
+  CompactAttributeAvx2<2>(t, pMasks, nGroups, plan.pSrcNormal, plan.pDstNormal);
+  CompactAttributeAvx2<3>(t, pMasks, nGroups, plan.pSrcColor, plan.pDstColor);
+  CompactAttributeAvx2<1>(t, pMasks, nGroups, plan.pSrcFlags, plan.pDstFlags);
+  CompactAttributeAvx2<4>(t, pMasks, nGroups, plan.pSrcValue, plan.pDstValue);
   if (plan.pSrcQuality != nullptr) {
-    Compact4Avx2(t, pMasks, nGroups, plan.pSrcQuality, plan.pDstQuality);
+    CompactAttributeAvx2<4>(t, pMasks, nGroups, plan.pSrcQuality, plan.pDstQuality);
   } else {
     // A packed source quality is read from the flag bytes just compacted, as the quality
     // accessor reads it.
