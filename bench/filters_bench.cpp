@@ -83,15 +83,12 @@ BENCHMARK(BM_Floor_AllocateAndCopyCollectionBytes)
     ->Arg(1000000)
     ->Unit(benchmark::kMillisecond);
 
-// state.range(1): 0 for qualities in order (runs of eight kept and eight removed surfels),
-// 1 for scattered qualities.
-void BM_KaCMpDiscardQualityRange_RemoveHalf(benchmark::State& state) {
-  const auto n = static_cast<unsigned int>(state.range(0));
-  const KaCSurfelCollectionCCT source = MakeCollection(n, state.range(1) != 0);
+// Times the filter on fresh copies of the source (the copy itself untimed) and checks that
+// nExpected surfels stay.
+template <class Filter>
+void TimeCompaction(benchmark::State& state, const KaCSurfelCollectionCCT& source,
+                    const Filter& filter, unsigned int nExpected) {
   KaCSurfelCollectionCCT work(0);
-  const KaCMpDiscardQualityRange filter(0.0f, c_fHalf);
-  unsigned int nExpected = 0;
-  for (unsigned int i = 0; i < n; ++i) nExpected += source.GetQualityAccessor()[i] > c_fHalf;
   for (auto _ : state) {
     state.PauseTiming();
     work = source;
@@ -102,6 +99,16 @@ void BM_KaCMpDiscardQualityRange_RemoveHalf(benchmark::State& state) {
   if (work.GetNrSurfels() != nExpected) state.SkipWithError("kept the wrong surfels");
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
+
+// state.range(1): 0 for qualities in order (runs of eight kept and eight removed surfels),
+// 1 for scattered qualities.
+void BM_KaCMpDiscardQualityRange_RemoveHalf(benchmark::State& state) {
+  const auto n = static_cast<unsigned int>(state.range(0));
+  const KaCSurfelCollectionCCT source = MakeCollection(n, state.range(1) != 0);
+  unsigned int nExpected = 0;
+  for (unsigned int i = 0; i < n; ++i) nExpected += source.GetQualityAccessor()[i] > c_fHalf;
+  TimeCompaction(state, source, KaCMpDiscardQualityRange(0.0f, c_fHalf), nExpected);
+}
 BENCHMARK(BM_KaCMpDiscardQualityRange_RemoveHalf)
     ->ArgsProduct({{100000, 1000000}, {0, 1}})
     ->ArgNames({"n", "scattered"})
@@ -110,18 +117,7 @@ BENCHMARK(BM_KaCMpDiscardQualityRange_RemoveHalf)
 // Tissue types run through 0..3, so codes 2 and 3 take half of the surfels.
 void BM_KaCMpDiscardCheek_RemoveHalf(benchmark::State& state) {
   const auto n = static_cast<unsigned int>(state.range(0));
-  const KaCSurfelCollectionCCT source = MakeCollection(n);
-  KaCSurfelCollectionCCT work(0);
-  const KaCMpDiscardCheek filter;
-  for (auto _ : state) {
-    state.PauseTiming();
-    work = source;
-    state.ResumeTiming();
-    filter(work);
-    benchmark::DoNotOptimize(work.GetNrSurfels());
-  }
-  if (work.GetNrSurfels() != n / 2) state.SkipWithError("did not remove half of the surfels");
-  state.SetItemsProcessed(state.iterations() * state.range(0));
+  TimeCompaction(state, MakeCollection(n), KaCMpDiscardCheek(), n / 2);
 }
 BENCHMARK(BM_KaCMpDiscardCheek_RemoveHalf)->Arg(1000000)->Unit(benchmark::kMillisecond);
 

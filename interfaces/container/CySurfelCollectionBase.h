@@ -10,9 +10,9 @@
 /// each with a fixed element size. Views stay valid until the count grows beyond what the
 /// arrays already hold, or an attribute is added.
 ///
-/// Large arrays come from a process-wide cache of recently freed blocks (at most 256 MiB,
-/// thread-safe), so that collections built and dropped over and over, as compactions do, reuse
-/// memory that is already mapped instead of paying for fresh pages each time.
+/// Arrays of 32 KiB and more come from a process-wide cache of recently freed blocks (at most 64
+/// blocks and 256 MiB, thread-safe), so that collections built and dropped over and over, as
+/// compactions do, reuse memory that is already mapped instead of paying for fresh pages each time.
 class CyAttributeContainer {
  public:
   CyAttributeContainer() = default;

@@ -13,9 +13,9 @@ namespace {
 // call; handing the same mapped blocks back makes that cost disappear.
 class BlockCache {
  public:
-  static constexpr std::size_t c_nMinBytes = 256 * 1024;
+  static constexpr std::size_t c_nMinBytes = 32 * 1024;
   static constexpr std::size_t c_nMaxBytes = 256u * 1024 * 1024;
-  static constexpr std::size_t c_nMaxBlocks = 32;
+  static constexpr std::size_t c_nMaxBlocks = 64;
 
   static BlockCache& Instance() {
     // Never destroyed: containers may be freed during static destruction.
