@@ -36,11 +36,7 @@ void KaCMpDiscardQualityRange::operator()(KaCSurfelCollectionCCT& collection) co
   const auto mark = [fMin, fMax](float q) -> unsigned char {
     return static_cast<unsigned char>((q >= fMin) & (q <= fMax));
   };
-  if (quality.IsFloatStorage()) {
-    for (unsigned int i = 0; i < n; ++i) pMarks[i] = mark(quality.Get(i));
-  } else {
-    for (unsigned int i = 0; i < n; ++i) pMarks[i] = mark(quality.Get(i));
-  }
+  for (unsigned int i = 0; i < n; ++i) pMarks[i] = mark(quality.Get(i));
   RemoveMarkedSurfels(collection, marks);
   collection.UpdateAccessors();
 }
