@@ -13,6 +13,7 @@
 
 #include "container/CySurfelCollectionBase.h"
 #include "container/KaCSurfelCollectionCCT.h"
+#include "filters/CompactionKernels.h"
 
 namespace {
 
@@ -101,17 +102,22 @@ void TimeCompaction(benchmark::State& state, const KaCSurfelCollectionCCT& sourc
 }
 
 // state.range(1): 0 for qualities in order (runs of eight kept and eight removed surfels),
-// 1 for scattered qualities.
+// 1 for scattered qualities. state.range(2): 0 switches the compaction's vector kernels off, as
+// on a processor without them.
 void BM_KaCMpDiscardQualityRange_RemoveHalf(benchmark::State& state) {
   const auto n = static_cast<unsigned int>(state.range(0));
   const KaCSurfelCollectionCCT source = MakeCollection(n, state.range(1) != 0);
   unsigned int nExpected = 0;
   for (unsigned int i = 0; i < n; ++i) nExpected += source.GetQualityAccessor()[i] > c_fHalf;
+  SetCompactionVectorsEnabled(state.range(2) != 0);
   TimeCompaction(state, source, KaCMpDiscardQualityRange(0.0f, c_fHalf), nExpected);
+  SetCompactionVectorsEnabled(true);
 }
 BENCHMARK(BM_KaCMpDiscardQualityRange_RemoveHalf)
-    ->ArgsProduct({{100000, 1000000}, {0, 1}})
-    ->ArgNames({"n", "scattered"})
+    ->ArgsProduct({{100000, 1000000}, {0, 1}, {1}})
+    ->Args({1000000, 0, 0})
+    ->Args({1000000, 1, 0})
+    ->ArgNames({"n", "scattered", "vectors"})
     ->Unit(benchmark::kMillisecond);
 
 // Tissue types run through 0..3, so codes 2 and 3 take half of the surfels.

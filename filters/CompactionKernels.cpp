@@ -122,6 +122,8 @@ __attribute__((target("avx2"))) void CompactAttributeAvx2(const ShuffleTables& t
   constexpr unsigned int nStepMask = (1u << nPerStep) - 1;
   std::size_t j = 0;
   for (std::size_t g = 0; g < nGroups; ++g) {
+    // Groups with nothing kept are skipped: runs of removed surfels cost no memory traffic.
+    if (pMasks[g] == 0) continue;
     for (unsigned int nFirst = 0; nFirst < 8; nFirst += nPerStep) {
       const unsigned int m = (pMasks[g] >> nFirst) & nStepMask;
       const unsigned char* pIn = pSrc + nSize * (8 * g + nFirst);
