@@ -2,15 +2,17 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "KaCArguments.h"
-#include "KaCCommand.h"
-#include "KaCInputError.h"
-#include "KaCProgress.h"
-#include "KaCToolAcquisition.h"
-#include "KaCToolFiles.h"
-#include "KaCToolSettings.h"
-#include "KaText.h"
+#include "Arguments.h"
+#include "Command.h"
+#include "InputError.h"
+#include "Progress.h"
+#include "Acquisition.h"
+#include "Files.h"
+#include "Settings.h"
+#include "Text.h"
 #include "tissue/KaCToothTissueMath.h"
+
+namespace tolvane::cli {
 
 namespace {
 
@@ -32,20 +34,20 @@ const char c_szHelp[] =
     "  --out-dir DIR   write each processed frame to DIR under its own file name\n"
     "  --ascii         write ASCII PLY (default binary little endian)\n";
 
-const char* ModeName(KaCToolAcquisition::EMode mode) {
+const char* ModeName(Acquisition::EMode mode) {
   switch (mode) {
-    case KaCToolAcquisition::EMode::eTraining:
+    case Acquisition::EMode::eTraining:
       return "training";
-    case KaCToolAcquisition::EMode::eClassifying:
+    case Acquisition::EMode::eClassifying:
       return "classified";
-    case KaCToolAcquisition::EMode::eMarkingTooth:
+    case Acquisition::EMode::eMarkingTooth:
       return "marked tooth";
   }
   return "";
 }
 
 int Run(const std::vector<std::string>& args) {
-  const KaCArguments a(args, {"out-dir"}, {"ascii"});
+  const Arguments a(args, {"out-dir"}, {"ascii"});
   if (a.WantsHelp()) {
     std::fputs(c_szHelp, stdout);
     return 0;
@@ -57,24 +59,24 @@ int Run(const std::vector<std::string>& args) {
     std::error_code ec;
     std::filesystem::create_directories(outDir, ec);
     if (ec || !std::filesystem::is_directory(outDir)) {
-      throw KaCInputError(outDir + ": cannot create the directory" +
-                          (ec ? ": " + ec.message() : std::string()));
+      throw InputError(outDir + ": cannot create the directory" +
+                       (ec ? ": " + ec.message() : std::string()));
     }
   }
 
-  KaCToolSettings::Open(KaCToolSettings::ResolvePath(""));
-  KaCToolSettings::RestoreToothTissueThreshold();
-  CbSmartPointer<KaCToolAcquisition> spPipeline(new KaCToolAcquisition());
+  settings::Open(settings::ResolvePath(""));
+  settings::RestoreToothTissueThreshold();
+  CbSmartPointer<Acquisition> spPipeline(new Acquisition());
 
-  KaCProgress progress;
+  Progress progress;
   bool bTrained = false;
   for (std::size_t k = 0; k < frames.size(); ++k) {
     const std::string& path = frames[k];
-    const auto sp = KaCToolFiles::Read(path, progress);
-    progress.Step(KaFormat("frame %zu of %zu", k + 1, frames.size()));
-    const KaCToolAcquisition::EMode mode = spPipeline->GetNextMode();
+    const auto sp = files::Read(path, progress);
+    progress.Step(Format("frame %zu of %zu", k + 1, frames.size()));
+    const Acquisition::EMode mode = spPipeline->GetNextMode();
     (*spPipeline)(*sp);
-    bTrained = bTrained || mode == KaCToolAcquisition::EMode::eTraining;
+    bTrained = bTrained || mode == Acquisition::EMode::eTraining;
     unsigned int nTooth = 0;
     unsigned int nGingiva = 0;
     const KaCTissueTypeAccessor& tissue = sp->GetTissueTypeAccessor();
@@ -84,8 +86,8 @@ int Run(const std::vector<std::string>& args) {
       nGingiva += t == 3 ? 1u : 0u;
     }
     if (!outDir.empty()) {
-      KaCToolFiles::Write(*sp, outDir + "/" + std::filesystem::path(path).filename().string(),
-                          a.Has("ascii"), progress);
+      files::Write(*sp, outDir + "/" + std::filesystem::path(path).filename().string(),
+                   a.Has("ascii"), progress);
     }
     progress.Done();
     std::printf("%s: %s, %u tooth, %u gingiva\n", path.c_str(), ModeName(mode), nTooth, nGingiva);
@@ -93,9 +95,9 @@ int Run(const std::vector<std::string>& args) {
   }
 
   const int threshold = KaCToothTissueMath::GetToothTissueThreshold();
-  KaCToolSettings::KeepToothTissueThreshold();
-  KaCToolSettings::Save();
-  const bool bStillTraining = spPipeline->GetNextMode() == KaCToolAcquisition::EMode::eTraining;
+  settings::KeepToothTissueThreshold();
+  settings::Save();
+  const bool bStillTraining = spPipeline->GetNextMode() == Acquisition::EMode::eTraining;
   std::printf("tooth tissue threshold: %d (%s)\n", threshold,
               bStillTraining ? "training not finished, unchanged"
               : bTrained     ? "learnt in this run"
@@ -105,6 +107,8 @@ int Run(const std::vector<std::string>& args) {
 
 }  // namespace
 
-KaCCommand GetAcquireCommand() {
+Command GetAcquireCommand() {
   return {"acquire", "run the acquisition pipeline over frames", c_szHelp, &Run};
 }
+
+}  // namespace tolvane::cli

@@ -8,14 +8,16 @@
 #include <tolvane/CFtColorCodeSurfelCollection.h>
 #include <tolvane/CMpComputeSurfelCollectionDistance.h>
 
-#include "KaCArguments.h"
-#include "KaCCommand.h"
-#include "KaCInputError.h"
-#include "KaCProgress.h"
-#include "KaCToolFiles.h"
-#include "KaCUsageError.h"
-#include "KaText.h"
+#include "Arguments.h"
+#include "Command.h"
+#include "InputError.h"
+#include "Progress.h"
+#include "Files.h"
+#include "UsageError.h"
+#include "Text.h"
 #include "io/KaCAtomicFile.h"
+
+namespace tolvane::cli {
 
 namespace {
 
@@ -58,7 +60,7 @@ bool ParseMatrix(std::string text, CbMatrix4Rd& m, std::size_t& nFound) {
   double values[16] = {};
   while (in >> word) {
     double v = 0.0;
-    if (!KaCArguments::ParseNumber(word, v)) return false;
+    if (!Arguments::ParseNumber(word, v)) return false;
     if (nFound < 16) values[nFound] = v;
     ++nFound;
   }
@@ -69,14 +71,14 @@ bool ParseMatrix(std::string text, CbMatrix4Rd& m, std::size_t& nFound) {
 
 CbMatrix4Rd ReadMatrixFile(const std::string& path) {
   std::ifstream in(path);
-  if (!in) throw KaCInputError(path + ": cannot open");
+  if (!in) throw InputError(path + ": cannot open");
   std::string text;
   std::string line;
   while (std::getline(in, line)) text += line.substr(0, line.find('#')) + " ";
   CbMatrix4Rd m;
   std::size_t n = 0;
   if (!ParseMatrix(text, m, n)) {
-    throw KaCInputError(path + ": expected 16 numbers (a 4x4 matrix in storage order)");
+    throw InputError(path + ": expected 16 numbers (a 4x4 matrix in storage order)");
   }
   return m;
 }
@@ -121,7 +123,7 @@ void PrintSummary(const std::vector<float>& all, const std::vector<float>& sorte
 }
 
 int Run(const std::vector<std::string>& args) {
-  const KaCArguments a(
+  const Arguments a(
       args, {"transform", "transform-file", "max-distance", "range", "max-abs", "out", "csv"},
       {"ascii"});
   if (a.WantsHelp()) {
@@ -131,14 +133,14 @@ int Run(const std::vector<std::string>& args) {
   a.RequirePositionals(2, 2,
                        a.GetPositionals().empty() ? "REFERENCE.ply and MOVING.ply" : "MOVING.ply");
   if (a.Has("transform") && a.Has("transform-file")) {
-    throw KaCUsageError("give either --transform or --transform-file");
+    throw UsageError("give either --transform or --transform-file");
   }
   CbMatrix4Rd transform;
   if (a.Has("transform")) {
     std::size_t n = 0;
     if (!ParseMatrix(a.GetString("transform"), transform, n)) {
-      throw KaCUsageError("option '--transform' needs 16 numbers, found " +
-                          (n == 0 ? std::string("none or a bad one") : std::to_string(n)));
+      throw UsageError("option '--transform' needs 16 numbers, found " +
+                       (n == 0 ? std::string("none or a bad one") : std::to_string(n)));
     }
   } else if (a.Has("transform-file")) {
     transform = ReadMatrixFile(a.GetString("transform-file"));
@@ -157,10 +159,10 @@ int Run(const std::vector<std::string>& args) {
   const std::string& refPath = a.GetPositionals()[0];
   const std::string& movPath = a.GetPositionals()[1];
 
-  KaCProgress progress;
+  Progress progress;
   const char* const why = "signed distances need the normals";
-  const auto spReference = KaCToolFiles::Read(refPath, progress, true, why);
-  const auto spMoving = KaCToolFiles::Read(movPath, progress, true, why);
+  const auto spReference = files::Read(refPath, progress, true, why);
+  const auto spMoving = files::Read(movPath, progress, true, why);
   progress.Step("measuring distances");
   CMpComputeSurfelCollectionDistance distance;
   distance.SetInput(*spReference, *spMoving, transform, static_cast<float>(maxDistance));
@@ -180,7 +182,7 @@ int Run(const std::vector<std::string>& args) {
     std::string line;
     for (std::size_t i = 0; i < d.size(); ++i) {
       line = std::to_string(i) + ",";
-      if (d[i] != CMpComputeSurfelCollectionDistance::c_fNoDistance) line += KaJsonNumber(d[i]);
+      if (d[i] != CMpComputeSurfelCollectionDistance::c_fNoDistance) line += JsonNumber(d[i]);
       line += '\n';
       csv.Write(line);
     }
@@ -200,7 +202,7 @@ int Run(const std::vector<std::string>& args) {
     CFtColorCodeSurfelCollection coder;
     coder.SetInput(*spMoving, d, limit, r);
     coder.Compute();
-    KaCToolFiles::Write(*spMoving, a.GetString("out"), a.Has("ascii"), progress);
+    files::Write(*spMoving, a.GetString("out"), a.Has("ascii"), progress);
   }
   progress.Done();
   PrintSummary(d, sorted);
@@ -209,6 +211,8 @@ int Run(const std::vector<std::string>& args) {
 
 }  // namespace
 
-KaCCommand GetDistanceCommand() {
+Command GetDistanceCommand() {
   return {"distance", "signed distances of one collection to another", c_szHelp, &Run};
 }
+
+}  // namespace tolvane::cli

@@ -12,13 +12,15 @@
 #include <tolvane/KaCMpFtSetQualitiesToOne.h>
 #include <tolvane/KaCTolvaneSettings.h>
 
-#include "KaCArguments.h"
-#include "KaCCommand.h"
-#include "KaCProgress.h"
-#include "KaCToolFiles.h"
-#include "KaCToolSettings.h"
-#include "KaCUsageError.h"
+#include "Arguments.h"
+#include "Command.h"
+#include "Progress.h"
+#include "Files.h"
+#include "Settings.h"
+#include "UsageError.h"
 #include "tissue/KaCToothTissueMath.h"
+
+namespace tolvane::cli {
 
 namespace {
 
@@ -69,10 +71,10 @@ CbSmartPointer<KaIFtSurfelCollection> MakeStep(const std::string& step) {
   bool bValue = false;
   Split(step, name, value, bValue);
   auto noValue = [&] {
-    if (bValue) throw KaCUsageError("step '" + name + "' takes no value");
+    if (bValue) throw UsageError("step '" + name + "' takes no value");
   };
   auto bad = [&](const char* form) {
-    return KaCUsageError("step '" + step + "' needs the form " + form);
+    return UsageError("step '" + step + "' needs the form " + form);
   };
   if (name == "compensate") {
     noValue();
@@ -82,7 +84,7 @@ CbSmartPointer<KaIFtSurfelCollection> MakeStep(const std::string& step) {
     int threshold = KaCToothTissueMath::GetToothTissueThreshold();
     if (bValue) {
       double t = 0.0;
-      if (!KaCArguments::ParseNumber(value, t) || t != static_cast<int>(t) || t < -1000.0 ||
+      if (!Arguments::ParseNumber(value, t) || t != static_cast<int>(t) || t < -1000.0 ||
           t > 1000.0) {
         throw bad("classify=THRESHOLD (whole degrees)");
       }
@@ -101,8 +103,8 @@ CbSmartPointer<KaIFtSurfelCollection> MakeStep(const std::string& step) {
     double lo = 0.0;
     double hi = 0.0;
     if (!bValue || colon == std::string::npos ||
-        !KaCArguments::ParseNumber(value.substr(0, colon), lo) ||
-        !KaCArguments::ParseNumber(value.substr(colon + 1), hi)) {
+        !Arguments::ParseNumber(value.substr(0, colon), lo) ||
+        !Arguments::ParseNumber(value.substr(colon + 1), hi)) {
       throw bad("discard-quality=MIN:MAX");
     }
     return CbSmartPointer<KaIFtSurfelCollection>(
@@ -118,18 +120,18 @@ CbSmartPointer<KaIFtSurfelCollection> MakeStep(const std::string& step) {
   }
   if (name == "scale") {
     CbVector3f s;
-    if (!bValue || !KaCArguments::ParseVector(value, s)) throw bad("scale=S or scale=SX,SY,SZ");
+    if (!bValue || !Arguments::ParseVector(value, s)) throw bad("scale=S or scale=SX,SY,SZ");
     return CbSmartPointer<KaIFtSurfelCollection>(new KaCMpFtScaleSurfels(s, true));
   }
   if (name == "colour-by-quality" || name == "color-by-quality") {
     noValue();
     return CbSmartPointer<KaIFtSurfelCollection>(new KaCMpFtColorCodeByQuality());
   }
-  throw KaCUsageError("unknown step '" + step + "'");
+  throw UsageError("unknown step '" + step + "'");
 }
 
 int Run(const std::vector<std::string>& args) {
-  const KaCArguments a(args, {}, {"ascii"});
+  const Arguments a(args, {}, {"ascii"});
   if (a.WantsHelp()) {
     std::fputs(c_szHelp, stdout);
     return 0;
@@ -139,8 +141,8 @@ int Run(const std::vector<std::string>& args) {
                        pos.empty() ? "IN.ply and OUT.ply" : "OUT.ply");
   const std::vector<std::string> steps(pos.begin() + 2, pos.end());
   if (NeedsSettings(steps)) {
-    KaCToolSettings::Open(KaCToolSettings::ResolvePath(""));
-    KaCToolSettings::RestoreToothTissueThreshold();
+    settings::Open(settings::ResolvePath(""));
+    settings::RestoreToothTissueThreshold();
   }
   // All steps are built (and their arguments checked) before any file is read.
   KaCFtAlgorithmsList::FilterList list(10);
@@ -148,16 +150,18 @@ int Run(const std::vector<std::string>& args) {
   CbSmartPointer<KaCFtAlgorithmsList> spFilters(new KaCFtAlgorithmsList());
   spFilters->SetFilterAlgorithms(list);
 
-  KaCProgress progress;
-  const auto sp = KaCToolFiles::Read(pos[0], progress);
+  Progress progress;
+  const auto sp = files::Read(pos[0], progress);
   progress.Step("filtering");
   (*spFilters)(*sp);
-  KaCToolFiles::Write(*sp, pos[1], a.Has("ascii"), progress);
+  files::Write(*sp, pos[1], a.Has("ascii"), progress);
   return 0;
 }
 
 }  // namespace
 
-KaCCommand GetFilterCommand() {
+Command GetFilterCommand() {
   return {"filter", "run filter steps over a collection", c_szHelp, &Run};
 }
+
+}  // namespace tolvane::cli

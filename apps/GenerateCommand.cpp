@@ -4,14 +4,16 @@
 
 #include <tolvane/KaCPhantomScanGenerator.h>
 
-#include "KaCArguments.h"
-#include "KaCCommand.h"
-#include "KaCFrameGenerator.h"
-#include "KaCInputError.h"
-#include "KaCProgress.h"
-#include "KaCToolFiles.h"
-#include "KaCUsageError.h"
-#include "KaText.h"
+#include "Arguments.h"
+#include "Command.h"
+#include "FrameGenerator.h"
+#include "InputError.h"
+#include "Progress.h"
+#include "Files.h"
+#include "UsageError.h"
+#include "Text.h"
+
+namespace tolvane::cli {
 
 namespace {
 
@@ -35,25 +37,25 @@ const char c_szHelp[] =
     "Options:\n"
     "  --ascii   write ASCII PLY (default binary little endian)\n";
 
-int GeneratePhantom(const KaCArguments& a) {
+int GeneratePhantom(const Arguments& a) {
   a.RequirePositionals(2, 2, "OUT.ply");
   KaCPhantomScanGenerator::Parameters p;
   p.nNrSurfels = static_cast<unsigned int>(a.GetInteger("count", 100000, 7, 100000000));
   p.fNoiseSigma = static_cast<float>(a.GetNumber("noise", 0.005));
-  if (p.fNoiseSigma < 0.0f) throw KaCUsageError("option '--noise' must not be negative");
+  if (p.fNoiseSigma < 0.0f) throw UsageError("option '--noise' must not be negative");
   p.nSeed = static_cast<unsigned int>(a.GetInteger("seed", 1, 0, 4294967295LL));
   p.scale = a.GetVector("scale", CbVector3f(1.0f, 1.0f, 1.0f));
   if (p.scale.x == 0.0f || p.scale.y == 0.0f || p.scale.z == 0.0f) {
-    throw KaCUsageError("option '--scale' needs factors other than 0");
+    throw UsageError("option '--scale' needs factors other than 0");
   }
-  KaCProgress progress;
+  Progress progress;
   progress.Step("generating the phantom scan");
   const auto sp = KaCPhantomScanGenerator(p).Generate();
-  KaCToolFiles::Write(*sp, a.GetPositionals()[1], a.Has("ascii"), progress);
+  files::Write(*sp, a.GetPositionals()[1], a.Has("ascii"), progress);
   return 0;
 }
 
-int GenerateFrames(const KaCArguments& a) {
+int GenerateFrames(const Arguments& a) {
   a.RequirePositionals(2, 2, "DIR");
   const auto nFrames = static_cast<unsigned int>(a.GetInteger("frames", 12, 1, 100000));
   const auto nCount = static_cast<unsigned int>(a.GetInteger("count", 5000, 1, 100000000));
@@ -62,42 +64,44 @@ int GenerateFrames(const KaCArguments& a) {
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   if (ec || !std::filesystem::is_directory(dir)) {
-    throw KaCInputError(dir + ": cannot create the directory" +
-                        (ec ? ": " + ec.message() : std::string()));
+    throw InputError(dir + ": cannot create the directory" +
+                     (ec ? ": " + ec.message() : std::string()));
   }
-  KaCProgress progress;
-  const KaCFrameGenerator generator(nCount, nSeed);
+  Progress progress;
+  const FrameGenerator generator(nCount, nSeed);
   for (unsigned int k = 0; k < nFrames; ++k) {
-    progress.Step(KaFormat("frame %u of %u", k + 1, nFrames));
+    progress.Step(Format("frame %u of %u", k + 1, nFrames));
     const auto sp = generator.Generate(k);
-    KaCToolFiles::Write(*sp, dir + KaFormat("/frame_%03u.ply", k), a.Has("ascii"), progress);
+    files::Write(*sp, dir + Format("/frame_%03u.ply", k), a.Has("ascii"), progress);
   }
   return 0;
 }
 
 int Run(const std::vector<std::string>& args) {
-  const KaCArguments a(args, {"count", "noise", "seed", "scale", "frames"}, {"ascii"});
+  const Arguments a(args, {"count", "noise", "seed", "scale", "frames"}, {"ascii"});
   if (a.WantsHelp()) {
     std::fputs(c_szHelp, stdout);
     return 0;
   }
   const auto& pos = a.GetPositionals();
-  if (pos.empty()) throw KaCUsageError("missing what to generate (phantom or frames)");
+  if (pos.empty()) throw UsageError("missing what to generate (phantom or frames)");
   if (pos[0] == "phantom") {
-    if (a.Has("frames")) throw KaCUsageError("option '--frames' belongs to 'generate frames'");
+    if (a.Has("frames")) throw UsageError("option '--frames' belongs to 'generate frames'");
     return GeneratePhantom(a);
   }
   if (pos[0] == "frames") {
     if (a.Has("noise") || a.Has("scale")) {
-      throw KaCUsageError("options '--noise' and '--scale' belong to 'generate phantom'");
+      throw UsageError("options '--noise' and '--scale' belong to 'generate phantom'");
     }
     return GenerateFrames(a);
   }
-  throw KaCUsageError("unknown kind '" + pos[0] + "' (phantom or frames)");
+  throw UsageError("unknown kind '" + pos[0] + "' (phantom or frames)");
 }
 
 }  // namespace
 
-KaCCommand GetGenerateCommand() {
+Command GetGenerateCommand() {
   return {"generate", "write a synthetic phantom scan or acquisition frames", c_szHelp, &Run};
 }
+
+}  // namespace tolvane::cli

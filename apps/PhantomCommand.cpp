@@ -5,17 +5,19 @@
 #include <tolvane/KaCCalibrationPhantomCCTAnalyzer.h>
 #include <tolvane/KaCPhantomScanGenerator.h>
 
-#include "KaCArguments.h"
-#include "KaCCommand.h"
-#include "KaCInputError.h"
-#include "KaCPhantomMeasurements.h"
-#include "KaCPhantomReport.h"
-#include "KaCProgress.h"
-#include "KaCToolFiles.h"
-#include "KaCUsageError.h"
-#include "KaText.h"
+#include "Arguments.h"
+#include "Command.h"
+#include "InputError.h"
+#include "PhantomMeasurements.h"
+#include "PhantomReport.h"
+#include "Progress.h"
+#include "Files.h"
+#include "UsageError.h"
+#include "Text.h"
 #include "base/CbException.h"
 #include "io/KaCAtomicFile.h"
+
+namespace tolvane::cli {
 
 namespace {
 
@@ -52,50 +54,49 @@ const char c_szHelp[] =
 
 std::string JsonArray(const std::array<float, 4>& v) {
   std::string s = "[";
-  for (std::size_t i = 0; i < v.size(); ++i) s += (i ? "," : "") + KaJsonNumber(v[i]);
+  for (std::size_t i = 0; i < v.size(); ++i) s += (i ? "," : "") + JsonNumber(v[i]);
   return s + "]";
 }
 
 std::string JsonVector(const CbVector3f& v) {
-  return "[" + KaJsonNumber(v.x) + "," + KaJsonNumber(v.y) + "," + KaJsonNumber(v.z) + "]";
+  return "[" + JsonNumber(v.x) + "," + JsonNumber(v.y) + "," + JsonNumber(v.z) + "]";
 }
 
 std::string JsonLengths(const char* name, const std::array<float, 4>& values,
                         const std::array<float, 4>& nominal) {
   std::array<float, 4> dev{};
   for (std::size_t k = 0; k < 4; ++k)
-    dev[k] = KaCPhantomMeasurements::Deviation(nominal[k], values[k]);
+    dev[k] = PhantomMeasurements::Deviation(nominal[k], values[k]);
   return std::string("\"") + name + "\":{\"mm\":" + JsonArray(values) +
          ",\"nominal_mm\":" + JsonArray(nominal) + ",\"deviation_um\":" + JsonArray(dev) + "}";
 }
 
 // The JSON object of --json, from the same data as the report.
-std::string Json(const KaCPhantomReport::Input& in, std::size_t nSamples) {
-  const KaCPhantomMeasurements& m = *in.pMeasurements;
-  std::string j = "{\"source\":" + KaJsonString(in.strSource);
+std::string Json(const phantom_report::Input& in, std::size_t nSamples) {
+  const PhantomMeasurements& m = *in.pMeasurements;
+  std::string j = "{\"source\":" + JsonString(in.strSource);
   j += ",\n\"samples\":" + std::to_string(nSamples);
   j += ",\n\"texts\":[";
   for (std::size_t i = 0; i < in.vecTexts.size(); ++i) {
-    j += (i ? "," : "") + KaJsonString(in.vecTexts[i]);
+    j += (i ? "," : "") + JsonString(in.vecTexts[i]);
   }
-  j += "],\n\"depth\":{\"mean_mm\":" + KaJsonNumber(m.GetMeanDepth()) +
+  j += "],\n\"depth\":{\"mean_mm\":" + JsonNumber(m.GetMeanDepth()) +
        ",\"at_corners_mm\":" + JsonArray(m.GetDepths()) +
-       ",\"nominal_mm\":" + KaJsonNumber(KaCPhantomMeasurements::c_fNominalDepth) +
-       ",\"deviation_um\":" + KaJsonNumber(m.GetDepthDeviation()) +
-       ",\"deviation_percent\":" + KaJsonNumber(m.GetDepthDeviationPercent()) + "}";
-  j +=
-      ",\n" + JsonLengths("shearing", m.GetShearings(), KaCPhantomMeasurements::c_fNominalShearing);
-  j += ",\n" + JsonLengths("width", m.GetWidths(), KaCPhantomMeasurements::c_fNominalWidth);
-  j += ",\n" + JsonLengths("height", m.GetHeights(), KaCPhantomMeasurements::c_fNominalHeight);
+       ",\"nominal_mm\":" + JsonNumber(PhantomMeasurements::c_fNominalDepth) +
+       ",\"deviation_um\":" + JsonNumber(m.GetDepthDeviation()) +
+       ",\"deviation_percent\":" + JsonNumber(m.GetDepthDeviationPercent()) + "}";
+  j += ",\n" + JsonLengths("shearing", m.GetShearings(), PhantomMeasurements::c_fNominalShearing);
+  j += ",\n" + JsonLengths("width", m.GetWidths(), PhantomMeasurements::c_fNominalWidth);
+  j += ",\n" + JsonLengths("height", m.GetHeights(), PhantomMeasurements::c_fNominalHeight);
   j += ",\n\"planes\":[";
   for (std::size_t i = 0; i < in.vecSampleCounts.size(); ++i) {
-    j += std::string(i ? "," : "") + "{\"role\":" + KaJsonString(KaCPhantomReport::PlaneRole(i)) +
+    j += std::string(i ? "," : "") + "{\"role\":" + JsonString(phantom_report::PlaneRole(i)) +
          ",\"samples\":" + std::to_string(in.vecSampleCounts[i]) +
          ",\"normal\":" + JsonVector(in.vecNormals[i]) + "}";
   }
   j += "],\n\"iterations\":" + std::to_string(in.nIterations);
-  j += ",\n\"initialization_duration_s\":" + KaJsonNumber(in.fInitializationDuration);
-  j += ",\n\"overall_duration_s\":" + KaJsonNumber(in.fOverallDuration);
+  j += ",\n\"initialization_duration_s\":" + JsonNumber(in.fInitializationDuration);
+  j += ",\n\"overall_duration_s\":" + JsonNumber(in.fOverallDuration);
   j += ",\n\"display_points\":[";
   for (std::size_t i = 0; i < in.pLines->size(); ++i) {
     j += (i ? "," : "") + JsonVector((*in.pLines)[i]);
@@ -104,7 +105,7 @@ std::string Json(const KaCPhantomReport::Input& in, std::size_t nSamples) {
 }
 
 int Run(const std::vector<std::string>& args) {
-  const KaCArguments a(args, {"samples", "planes", "seed", "out", "report"}, {"json", "ascii"});
+  const Arguments a(args, {"samples", "planes", "seed", "out", "report"}, {"json", "ascii"});
   if (a.WantsHelp()) {
     std::fputs(c_szHelp, stdout);
     return 0;
@@ -114,9 +115,9 @@ int Run(const std::vector<std::string>& args) {
   const bool bSeed = a.Has("seed");
   const auto nSeed = static_cast<unsigned int>(a.GetInteger("seed", 0, 0, 4294967295LL));
   const bool bBuiltIn = a.GetPositionals().empty();
-  if (bBuiltIn && a.Has("samples")) throw KaCUsageError("option '--samples' needs SCAN.ply");
+  if (bBuiltIn && a.Has("samples")) throw UsageError("option '--samples' needs SCAN.ply");
 
-  KaCProgress progress;
+  Progress progress;
   CbSmartPointer<KaCSurfelCollectionCCT> spScan;
   CbSmartPointer<KaCSurfelCollectionCCT> spSamples;
   std::string source;
@@ -138,10 +139,9 @@ int Run(const std::vector<std::string>& args) {
     source = "built-in synthetic phantom";
   } else {
     source = a.GetPositionals()[0];
-    spScan = KaCToolFiles::Read(source, progress, true, why);
+    spScan = files::Read(source, progress, true, why);
   }
-  spSamples =
-      a.Has("samples") ? KaCToolFiles::Read(a.GetString("samples"), progress, true, why) : spScan;
+  spSamples = a.Has("samples") ? files::Read(a.GetString("samples"), progress, true, why) : spScan;
 
   progress.Step("analysing");
   KaCCalibrationPhantomCCTAnalyzer analyzer(spScan, spSamples, nPlanes);
@@ -150,20 +150,19 @@ int Run(const std::vector<std::string>& args) {
   try {
     spColoured = analyzer.Compute();
   } catch (const CbException& e) {
-    throw KaCInputError(source + ": the analysis failed: " + e.GetMessage());
+    throw InputError(source + ": the analysis failed: " + e.GetMessage());
   }
 
-  const KaCPhantomMeasurements measurements(analyzer.GetLines(), analyzer.GetNormal(0));
+  const PhantomMeasurements measurements(analyzer.GetLines(), analyzer.GetNormal(0));
   if (!measurements.IsFinite()) {
-    throw KaCInputError(source +
-                        ": the analysis found no corners (planes parallel or missing); is it a "
-                        "scan of the phantom with enough surfels on every face?");
+    throw InputError(source +
+                     ": the analysis found no corners (planes parallel or missing); is it a "
+                     "scan of the phantom with enough surfels on every face?");
   }
-  KaCPhantomReport::Input in;
+  phantom_report::Input in;
   in.strSource = source;
-  in.vecTexts = {KaToUtf8(analyzer.GetDepthStatistics()),
-                 KaToUtf8(analyzer.GetShearingStatistics()),
-                 KaToUtf8(analyzer.GetWidthStatistics()), KaToUtf8(analyzer.GetHeightStatistics())};
+  in.vecTexts = {ToUtf8(analyzer.GetDepthStatistics()), ToUtf8(analyzer.GetShearingStatistics()),
+                 ToUtf8(analyzer.GetWidthStatistics()), ToUtf8(analyzer.GetHeightStatistics())};
   in.pMeasurements = &measurements;
   for (std::size_t i = 0; i < analyzer.GetNrPlanes(); ++i) {
     in.vecSampleCounts.push_back(analyzer.GetNrSamples(i));
@@ -175,10 +174,10 @@ int Run(const std::vector<std::string>& args) {
   in.fInitializationDuration = analyzer.GetInitializationDuration();
   in.fOverallDuration = analyzer.GetOverallDuration();
 
-  if (a.Has("out")) KaCToolFiles::Write(*spColoured, a.GetString("out"), a.Has("ascii"), progress);
+  if (a.Has("out")) files::Write(*spColoured, a.GetString("out"), a.Has("ascii"), progress);
   if (a.Has("report")) {
     progress.Step("writing " + a.GetString("report"));
-    KaWriteFileAtomically(a.GetString("report"), KaCPhantomReport::Render(in));
+    KaWriteFileAtomically(a.GetString("report"), phantom_report::Render(in));
   }
   progress.Done();
   if (a.Has("json")) {
@@ -191,6 +190,8 @@ int Run(const std::vector<std::string>& args) {
 
 }  // namespace
 
-KaCCommand GetPhantomCommand() {
+Command GetPhantomCommand() {
   return {"phantom", "analyse a scan of the calibration phantom", c_szHelp, &Run};
 }
+
+}  // namespace tolvane::cli

@@ -1,11 +1,13 @@
 // tolvane settings: list, read and change the seven persistent settings.
 #include <cstdio>
 
-#include "KaCArguments.h"
-#include "KaCCommand.h"
-#include "KaCInputError.h"
-#include "KaCToolSettings.h"
-#include "KaCUsageError.h"
+#include "Arguments.h"
+#include "Command.h"
+#include "InputError.h"
+#include "Settings.h"
+#include "UsageError.h"
+
+namespace tolvane::cli {
 
 namespace {
 
@@ -31,18 +33,17 @@ const char c_szHelp[] =
     "  --file FILE   the settings file to use\n";
 
 std::string Key(const std::string& name) {
-  const std::string key = KaCToolSettings::FindKey(name);
+  const std::string key = settings::FindKey(name);
   if (key.empty()) {
     std::string known;
-    for (const std::string& k : KaCToolSettings::GetKeys())
-      known += (known.empty() ? "" : ", ") + k;
-    throw KaCInputError("unknown setting '" + name + "' (known: " + known + ")");
+    for (const std::string& k : settings::GetKeys()) known += (known.empty() ? "" : ", ") + k;
+    throw InputError("unknown setting '" + name + "' (known: " + known + ")");
   }
   return key;
 }
 
 int Run(const std::vector<std::string>& args) {
-  const KaCArguments a(args, {"file"}, {});
+  const Arguments a(args, {"file"}, {});
   if (a.WantsHelp()) {
     std::fputs(c_szHelp, stdout);
     return 0;
@@ -56,26 +57,28 @@ int Run(const std::vector<std::string>& args) {
   } else if (action == "set") {
     a.RequirePositionals(3, 3, pos.size() < 2 ? "KEY and VALUE" : "VALUE");
   } else {
-    throw KaCUsageError("unknown action '" + action + "' (list, get or set)");
+    throw UsageError("unknown action '" + action + "' (list, get or set)");
   }
 
-  KaCToolSettings::Open(KaCToolSettings::ResolvePath(a.GetString("file")));
+  settings::Open(settings::ResolvePath(a.GetString("file")));
   if (action == "list") {
-    for (const std::string& k : KaCToolSettings::GetKeys()) {
-      std::printf("%s=%s\n", k.c_str(), KaCToolSettings::GetText(k).c_str());
+    for (const std::string& k : settings::GetKeys()) {
+      std::printf("%s=%s\n", k.c_str(), settings::GetText(k).c_str());
     }
   } else if (action == "get") {
-    std::printf("%s\n", KaCToolSettings::GetText(Key(pos[1])).c_str());
+    std::printf("%s\n", settings::GetText(Key(pos[1])).c_str());
   } else {
     const std::string key = Key(pos[1]);
-    KaCToolSettings::SetText(key, pos[2]);
-    KaCToolSettings::Save();
+    settings::SetText(key, pos[2]);
+    settings::Save();
   }
   return 0;
 }
 
 }  // namespace
 
-KaCCommand GetSettingsCommand() {
+Command GetSettingsCommand() {
   return {"settings", "list, get or set the persistent settings", c_szHelp, &Run};
 }
+
+}  // namespace tolvane::cli

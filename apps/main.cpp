@@ -7,12 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "KaCCommand.h"
-#include "KaCInputError.h"
-#include "KaCUsageError.h"
+#include "Command.h"
+#include "InputError.h"
+#include "UsageError.h"
 #include "base/CbException.h"
 
 namespace {
+
+using tolvane::cli::Command;
+using tolvane::cli::InputError;
+using tolvane::cli::UsageError;
 
 constexpr int c_iExitBadInput = 1;
 constexpr int c_iExitUsage = 2;
@@ -25,7 +29,7 @@ void PrintOverview(std::FILE* out) {
       "\n"
       "Commands:\n",
       out);
-  for (const KaCCommand& c : KaCCommand::GetAll()) {
+  for (const Command& c : Command::GetAll()) {
     std::fprintf(out, "  %-10s %s\n", c.szName, c.szSummary);
   }
   std::fputs(
@@ -55,7 +59,7 @@ int main(int argc, char** argv) {
     PrintOverview(stdout);
     return 0;
   }
-  const KaCCommand* pCommand = KaCCommand::Find(args[0]);
+  const Command* pCommand = Command::Find(args[0]);
   if (pCommand == nullptr) {
     Report("tolvane: ", "unknown command '" + args[0] + "' (see tolvane --help)");
     return c_iExitUsage;
@@ -63,12 +67,12 @@ int main(int argc, char** argv) {
   const std::string prefix = std::string("tolvane ") + pCommand->szName + ": ";
   try {
     return pCommand->pRun(std::vector<std::string>(args.begin() + 1, args.end()));
-  } catch (const KaCUsageError& e) {
+  } catch (const UsageError& e) {
     Report(prefix, std::string(e.what()) + " (see tolvane " + pCommand->szName + " --help)");
     return c_iExitUsage;
   } catch (const CbException& e) {
     Report(prefix, e.GetMessage());
-  } catch (const KaCInputError& e) {
+  } catch (const InputError& e) {
     Report(prefix, e.what());
   } catch (const std::bad_alloc&) {
     Report(prefix, "out of memory");

@@ -1,4 +1,4 @@
-#include "KaCToolSettings.h"
+#include "Settings.h"
 
 #include <cctype>
 #include <cmath>
@@ -7,10 +7,12 @@
 
 #include <tolvane/KaCTolvaneSettings.h>
 
-#include "KaCInputError.h"
+#include "InputError.h"
 #include "tissue/KaCSettingsStore.h"
 #include "tissue/KaCSettingsValue.h"
 #include "tissue/KaCToothTissueMath.h"
+
+namespace tolvane::cli {
 
 namespace {
 
@@ -32,14 +34,14 @@ template <class T>
 T Parse(const std::string& key, const std::string& text, const char* what) {
   T v{};
   if (!KaParseSettingText(text, v)) {
-    throw KaCInputError("bad value '" + text + "' for " + key + ": expected " + what);
+    throw InputError("bad value '" + text + "' for " + key + ": expected " + what);
   }
   return v;
 }
 
 }  // namespace
 
-std::string KaCToolSettings::ResolvePath(const std::string& strExplicit) {
+std::string settings::ResolvePath(const std::string& strExplicit) {
   if (!strExplicit.empty()) return strExplicit;
   if (const char* env = std::getenv("TOLVANE_SETTINGS"); env != nullptr && *env != '\0') {
     return env;
@@ -50,28 +52,25 @@ std::string KaCToolSettings::ResolvePath(const std::string& strExplicit) {
   if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
     return std::string(home) + "/.config/tolvane/settings.ini";
   }
-  throw KaCInputError(
-      "cannot place the settings file: set HOME, XDG_CONFIG_HOME or TOLVANE_SETTINGS");
+  throw InputError("cannot place the settings file: set HOME, XDG_CONFIG_HOME or TOLVANE_SETTINGS");
 }
 
-void KaCToolSettings::Open(const std::string& strPath) {
-  KaCSettingsStore::Instance().Open(strPath);
-}
+void settings::Open(const std::string& strPath) { KaCSettingsStore::Instance().Open(strPath); }
 
-void KaCToolSettings::Save() {
+void settings::Save() {
   const std::filesystem::path path(KaCSettingsStore::Instance().GetPath());
   if (path.has_parent_path()) {
     std::error_code ec;
     std::filesystem::create_directories(path.parent_path(), ec);
     if (ec) {
-      throw KaCInputError(path.parent_path().string() +
-                          ": cannot create the settings directory: " + ec.message());
+      throw InputError(path.parent_path().string() +
+                       ": cannot create the settings directory: " + ec.message());
     }
   }
   KaCSettingsStore::Instance().Save();
 }
 
-const std::vector<std::string>& KaCToolSettings::GetKeys() {
+const std::vector<std::string>& settings::GetKeys() {
   static const std::vector<std::string> s_keys = {"AnalyzePhantomInteractively",
                                                   "ColorCompensate",
                                                   "QualityFromColor",
@@ -82,14 +81,14 @@ const std::vector<std::string>& KaCToolSettings::GetKeys() {
   return s_keys;
 }
 
-std::string KaCToolSettings::FindKey(const std::string& strName) {
+std::string settings::FindKey(const std::string& strName) {
   for (const std::string& k : GetKeys()) {
     if (Lower(k) == Lower(strName)) return k;
   }
   return {};
 }
 
-std::string KaCToolSettings::GetText(const std::string& strKey) {
+std::string settings::GetText(const std::string& strKey) {
   using S = KaCTolvaneSettings;
   if (strKey == "AnalyzePhantomInteractively") return Text(S::IsAnalyzePhantomInteractively());
   if (strKey == "ColorCompensate") return Text(S::IsColorCompensate());
@@ -102,10 +101,10 @@ std::string KaCToolSettings::GetText(const std::string& strKey) {
     return Text(S::GetGingivaQualityBeforeClassification());
   }
   if (strKey == "ColorCodedEntity") return Text(S::GetColorCodedEntity());
-  throw KaCInputError("unknown setting '" + strKey + "'");
+  throw InputError("unknown setting '" + strKey + "'");
 }
 
-void KaCToolSettings::SetText(const std::string& strKey, const std::string& strValue) {
+void settings::SetText(const std::string& strKey, const std::string& strValue) {
   using S = KaCTolvaneSettings;
   constexpr const char* c_szBool = "true or false";
   // Read first, so that the value set is compared with (and saved over) the stored one.
@@ -123,7 +122,7 @@ void KaCToolSettings::SetText(const std::string& strKey, const std::string& strV
   } else if (strKey == "GingivaQualityBeforeClassification") {
     const float f = Parse<float>(strKey, strValue, "a number");
     if (!std::isfinite(f)) {
-      throw KaCInputError("bad value '" + strValue + "' for " + strKey + ": expected a number");
+      throw InputError("bad value '" + strValue + "' for " + strKey + ": expected a number");
     }
     S::SetGingivaQualityBeforeClassification(f);
   } else if (strKey == "ColorCodedEntity") {
@@ -131,12 +130,14 @@ void KaCToolSettings::SetText(const std::string& strKey, const std::string& strV
   }
 }
 
-void KaCToolSettings::RestoreToothTissueThreshold() {
+void settings::RestoreToothTissueThreshold() {
   if (!s_toothTissueThreshold.IsRead()) s_toothTissueThreshold.Read(true);
   KaCToothTissueMath::SetToothTissueThreshold(s_toothTissueThreshold.GetValue());
 }
 
-void KaCToolSettings::KeepToothTissueThreshold() {
+void settings::KeepToothTissueThreshold() {
   if (!s_toothTissueThreshold.IsRead()) s_toothTissueThreshold.Read(true);
   s_toothTissueThreshold.SetValue(KaCToothTissueMath::GetToothTissueThreshold());
 }
+
+}  // namespace tolvane::cli

@@ -2,11 +2,13 @@
 
 #include <tolvane/KaCFtAlgorithmsListCCTAcquisition.h>
 
+namespace tolvane::cli {
+
 /// The acquisition pipeline as the tool runs it: the library's pipeline, built from the
 /// persistent settings and the current tooth tissue threshold, with a look at the state of
 /// its training filter, so that each frame can be reported as training or classified.
 /// One thread only.
-class KaCToolAcquisition : public KaCFtAlgorithmsListCCTAcquisition {
+class Acquisition : public KaCFtAlgorithmsListCCTAcquisition {
  public:
   /// What the pipeline does with the next frame.
   enum class EMode {
@@ -15,7 +17,9 @@ class KaCToolAcquisition : public KaCFtAlgorithmsListCCTAcquisition {
     eMarkingTooth  ///< marks every surfel as tooth (classification switched off)
   };
 
-  KaCToolAcquisition() = default;
+  Acquisition() = default;
 
   [[nodiscard]] EMode GetNextMode() const;
 };
+
+}  // namespace tolvane::cli

@@ -1,13 +1,15 @@
-#include "KaCPhantomReport.h"
+#include "PhantomReport.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <map>
 
-#include "KaText.h"
+#include "Text.h"
 #include "container/KaCCompressedColor.h"
 #include "tissue/KaCColorCoder.h"
+
+namespace tolvane::cli {
 
 namespace {
 
@@ -15,8 +17,8 @@ constexpr double c_fViewSize = 520.0;
 constexpr double c_fMargin = 24.0;
 
 std::string Hex(const KaCCompressedColor& c) {
-  return KaFormat("#%02x%02x%02x", static_cast<unsigned int>(c.r), static_cast<unsigned int>(c.g),
-                  static_cast<unsigned int>(c.b));
+  return Format("#%02x%02x%02x", static_cast<unsigned int>(c.r), static_cast<unsigned int>(c.g),
+                static_cast<unsigned int>(c.b));
 }
 
 // Projection of a point to the picture plane of a view: top (x, -y), side (x, z).
@@ -53,7 +55,7 @@ View FitView(bool bSide, const std::vector<CbVector3f>& points) {
   return v;
 }
 
-std::string Svg(const KaCPhantomReport::Input& in, bool bSide,
+std::string Svg(const phantom_report::Input& in, bool bSide,
                 const std::vector<unsigned int>& picked) {
   const KaCSurfelCollectionCCT& c = *in.pColoured;
   const auto positions = c.GetAccessor<CbVector3f>(eSurfelAttributePosition);
@@ -63,18 +65,18 @@ std::string Svg(const KaCPhantomReport::Input& in, bool bSide,
   for (const CbVector3f& p : *in.pLines) extent.push_back(p);
   const View view = FitView(bSide, extent);
 
-  std::string s = KaFormat(
+  std::string s = Format(
       "<svg width=\"%d\" height=\"%d\" viewBox=\"0 0 %d %d\" role=\"img\" aria-label=\"%s\">\n",
       static_cast<int>(c_fViewSize), static_cast<int>(c_fViewSize), static_cast<int>(c_fViewSize),
       static_cast<int>(c_fViewSize), bSide ? "side view" : "top view");
-  s += KaFormat("<rect width=\"%d\" height=\"%d\" fill=\"#fafafa\" stroke=\"#ccc\"/>\n",
-                static_cast<int>(c_fViewSize), static_cast<int>(c_fViewSize));
+  s += Format("<rect width=\"%d\" height=\"%d\" fill=\"#fafafa\" stroke=\"#ccc\"/>\n",
+              static_cast<int>(c_fViewSize), static_cast<int>(c_fViewSize));
   // Samples as round dots, one path per colour.
   std::map<std::string, std::string> paths;
   for (unsigned int i : picked) {
     const CbVector3f& p = positions[i];
     if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) continue;
-    paths[Hex(colors[i])] += KaFormat("M%.1f %.1fh0", view.X(p), view.Y(p));
+    paths[Hex(colors[i])] += Format("M%.1f %.1fh0", view.X(p), view.Y(p));
   }
   for (const auto& [color, d] : paths) {
     s += "<path stroke=\"" + color +
@@ -84,7 +86,7 @@ std::string Svg(const KaCPhantomReport::Input& in, bool bSide,
   const std::vector<CbVector3f>& lines = *in.pLines;
   for (std::size_t k = 0; k + 1 < lines.size(); k += 2) {
     const bool bDeviation = k < 16;
-    s += KaFormat(
+    s += Format(
         "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\" "
         "stroke-width=\"%s\"/>\n",
         view.X(lines[k]), view.Y(lines[k]), view.X(lines[k + 1]), view.Y(lines[k + 1]),
@@ -92,28 +94,28 @@ std::string Svg(const KaCPhantomReport::Input& in, bool bSide,
   }
   static const char c_names[] = "ABCDEFGH";
   for (std::size_t k = 0; k < 8 && 2 * k < lines.size(); ++k) {
-    s += KaFormat("<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" fill=\"#222\">%c</text>\n",
-                  view.X(lines[2 * k]) + 4.0, view.Y(lines[2 * k]) - 4.0, c_names[k]);
+    s += Format("<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" fill=\"#222\">%c</text>\n",
+                view.X(lines[2 * k]) + 4.0, view.Y(lines[2 * k]) - 4.0, c_names[k]);
   }
-  s += KaFormat("<text x=\"8\" y=\"%d\" font-size=\"11\" fill=\"#555\">%s</text>\n",
-                static_cast<int>(c_fViewSize) - 8,
-                bSide ? "x to the right, z down (scanner above)" : "x to the right, y up");
+  s += Format("<text x=\"8\" y=\"%d\" font-size=\"11\" fill=\"#555\">%s</text>\n",
+              static_cast<int>(c_fViewSize) - 8,
+              bSide ? "x to the right, z down (scanner above)" : "x to the right, y up");
   return s + "</svg>\n";
 }
 
 std::string Row(const std::string& name, float measured, const std::string& nominal,
                 const std::string& deviation) {
-  return "<tr><td>" + name + "</td><td>" + KaFormat("%.4f", static_cast<double>(measured)) +
+  return "<tr><td>" + name + "</td><td>" + Format("%.4f", static_cast<double>(measured)) +
          "</td><td>" + nominal + "</td><td>" + deviation + "</td></tr>\n";
 }
 
 std::string Num(float f, const char* format = "%.6f") {
-  return KaFormat(format, static_cast<double>(f));
+  return Format(format, static_cast<double>(f));
 }
 
 }  // namespace
 
-std::string KaCPhantomReport::PlaneColor(int i, std::size_t nPlanes) {
+std::string phantom_report::PlaneColor(int i, std::size_t nPlanes) {
   KaCColorCoder coder(0.0f, static_cast<float>(nPlanes));
   coder.SetIntegerMode(0);
   float rgb[3] = {0.0f, 0.0f, 0.0f};
@@ -121,14 +123,14 @@ std::string KaCPhantomReport::PlaneColor(int i, std::size_t nPlanes) {
   return Hex(KaCCompressedColor(rgb[0], rgb[1], rgb[2]));
 }
 
-std::string KaCPhantomReport::PlaneRole(std::size_t i) {
+std::string phantom_report::PlaneRole(std::size_t i) {
   static const char* const c_roles[] = {"rim",     "wall -y", "wall +y",     "wall -x",
                                         "wall +x", "floor",   "seventh face"};
   return i < 7 ? c_roles[i] : "extra";
 }
 
-std::string KaCPhantomReport::Render(const Input& in) {
-  const KaCPhantomMeasurements& m = *in.pMeasurements;
+std::string phantom_report::Render(const Input& in) {
+  const PhantomMeasurements& m = *in.pMeasurements;
   std::string h =
       "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
       "<title>Phantom analysis</title>\n<style>\n"
@@ -143,47 +145,47 @@ std::string KaCPhantomReport::Render(const Input& in) {
       ".sw{display:inline-block;width:1em;height:1em;vertical-align:middle;"
       "border:1px solid #888}\n"
       "</style>\n</head>\n<body>\n<h1>Phantom analysis</h1>\n";
-  h += "<p>Scan: " + KaHtmlEscape(in.strSource) + "</p>\n<pre>";
-  for (const std::string& t : in.vecTexts) h += KaHtmlEscape(t) + "\n";
+  h += "<p>Scan: " + HtmlEscape(in.strSource) + "</p>\n<pre>";
+  for (const std::string& t : in.vecTexts) h += HtmlEscape(t) + "\n";
   h += "</pre>\n<h2>Measurements</h2>\n<table>\n"
        "<tr><th>Quantity</th><th>Measured (mm)</th><th>Nominal (mm)</th>"
        "<th>Deviation (\xC2\xB5m)</th></tr>\n";
-  h += Row("Mean depth", m.GetMeanDepth(), Num(KaCPhantomMeasurements::c_fNominalDepth),
+  h += Row("Mean depth", m.GetMeanDepth(), Num(PhantomMeasurements::c_fNominalDepth),
            Num(m.GetDepthDeviation(), "%.1f") +
-               KaFormat(" (%.2f %%)", static_cast<double>(m.GetDepthDeviationPercent())));
+               Format(" (%.2f %%)", static_cast<double>(m.GetDepthDeviationPercent())));
   static const char* const c_corners[] = {"A", "B", "C", "D"};
   for (int k = 0; k < 4; ++k) {
     h += Row(std::string("Depth at ") + c_corners[k], m.GetDepths()[static_cast<std::size_t>(k)],
              "&ndash;", "&ndash;");
   }
   for (std::size_t k = 0; k < 4; ++k) {
-    const float nominal = KaCPhantomMeasurements::c_fNominalShearing[k];
+    const float nominal = PhantomMeasurements::c_fNominalShearing[k];
     h += Row(std::string("Shearing at ") + c_corners[k], m.GetShearings()[k], Num(nominal),
-             Num(KaCPhantomMeasurements::Deviation(nominal, m.GetShearings()[k]), "%.1f"));
+             Num(PhantomMeasurements::Deviation(nominal, m.GetShearings()[k]), "%.1f"));
   }
   for (std::size_t k = 0; k < 4; ++k) {
-    const float nominal = KaCPhantomMeasurements::c_fNominalWidth[k];
+    const float nominal = PhantomMeasurements::c_fNominalWidth[k];
     h += Row("Width " + std::to_string(k + 1), m.GetWidths()[k], Num(nominal),
-             Num(KaCPhantomMeasurements::Deviation(nominal, m.GetWidths()[k]), "%.1f"));
+             Num(PhantomMeasurements::Deviation(nominal, m.GetWidths()[k]), "%.1f"));
   }
   for (std::size_t k = 0; k < 4; ++k) {
-    const float nominal = KaCPhantomMeasurements::c_fNominalHeight[k];
+    const float nominal = PhantomMeasurements::c_fNominalHeight[k];
     h += Row("Height " + std::to_string(k + 1), m.GetHeights()[k], Num(nominal),
-             Num(KaCPhantomMeasurements::Deviation(nominal, m.GetHeights()[k]), "%.1f"));
+             Num(PhantomMeasurements::Deviation(nominal, m.GetHeights()[k]), "%.1f"));
   }
   h += "</table>\n<h2>Planes</h2>\n<table>\n"
        "<tr><th>Plane</th><th>Colour</th><th>Role</th><th>Samples</th><th>Normal</th></tr>\n";
   const std::size_t nPlanes = in.vecSampleCounts.size();
   for (std::size_t i = 0; i < nPlanes; ++i) {
     const CbVector3f& n = in.vecNormals[i];
-    h += KaFormat(
+    h += Format(
         "<tr><td>%zu</td><td><span class=\"sw\" style=\"background:%s\"></span></td>"
         "<td class=\"t\">%s</td><td>%zu</td><td>(%.4f, %.4f, %.4f)</td></tr>\n",
         i, PlaneColor(static_cast<int>(i), nPlanes).c_str(), PlaneRole(i).c_str(),
         in.vecSampleCounts[i], static_cast<double>(n.x), static_cast<double>(n.y),
         static_cast<double>(n.z));
   }
-  h += KaFormat(
+  h += Format(
       "<tr><td>&ndash;</td><td><span class=\"sw\" style=\"background:%s\"></span></td>"
       "<td class=\"t\">outliers</td><td>%zu</td><td></td></tr>\n</table>\n",
       PlaneColor(-1, nPlanes).c_str(), [&] {
@@ -192,7 +194,7 @@ std::string KaCPhantomReport::Render(const Input& in) {
         const std::size_t all = in.pColoured->GetNrSurfels();
         return all > kept ? all - kept : 0;
       }());
-  h += KaFormat(
+  h += Format(
       "<p>k-means passes of the last run: %zu; initialisation %.3f s, "
       "initialisation and k-means %.3f s (processor time, three restarts).</p>\n",
       in.nIterations, static_cast<double>(in.fInitializationDuration),
@@ -210,3 +212,5 @@ std::string KaCPhantomReport::Render(const Input& in) {
        Svg(in, true, picked) + "<figcaption>Side view</figcaption>\n</figure>\n</div>\n";
   return h + "</body>\n</html>\n";
 }
+
+}  // namespace tolvane::cli

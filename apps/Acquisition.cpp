@@ -1,9 +1,11 @@
-#include "KaCToolAcquisition.h"
+#include "Acquisition.h"
 
 #include <tolvane/KaCMpFtToothTissueTrainingDuringAcquisition.h>
 #include <tolvane/KaCTolvaneSettings.h>
 
-KaCToolAcquisition::EMode KaCToolAcquisition::GetNextMode() const {
+namespace tolvane::cli {
+
+Acquisition::EMode Acquisition::GetNextMode() const {
   // The training filter is the pipeline's first entry.
   for (const auto& spFilter : getFilterAlgorithms()) {
     const auto* pTraining =
@@ -18,3 +20,5 @@ KaCToolAcquisition::EMode KaCToolAcquisition::GetNextMode() const {
              ? EMode::eClassifying
              : EMode::eMarkingTooth;
 }
+
+}  // namespace tolvane::cli

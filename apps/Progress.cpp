@@ -1,15 +1,17 @@
-#include "KaCProgress.h"
+#include "Progress.h"
 
 #include <cstdio>
 
 #include <unistd.h>
 
-KaCProgress::KaCProgress()
+namespace tolvane::cli {
+
+Progress::Progress()
     : m_bEnabled(::isatty(STDERR_FILENO) == 1), m_start(std::chrono::steady_clock::now()) {}
 
-KaCProgress::~KaCProgress() { Done(); }
+Progress::~Progress() { Done(); }
 
-void KaCProgress::Step(const std::string& strWhat) {
+void Progress::Step(const std::string& strWhat) {
   if (!m_bEnabled) return;
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
@@ -18,9 +20,11 @@ void KaCProgress::Step(const std::string& strWhat) {
   m_bShown = true;
 }
 
-void KaCProgress::Done() {
+void Progress::Done() {
   if (!m_bShown) return;
   std::fputs("\r\033[K", stderr);
   std::fflush(stderr);
   m_bShown = false;
 }
+
+}  // namespace tolvane::cli

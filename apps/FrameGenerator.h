@@ -3,6 +3,8 @@
 #include "base/CbSmartPointer.h"
 #include "container/KaCSurfelCollectionCCT.h"
 
+namespace tolvane::cli {
+
 /// Synthetic acquisition frames for trying the acquisition pipeline and the tissue filters:
 /// each frame is a 10 mm x 8 mm patch of a shallow bowl, z = 0.02 (x^2 + y^2) mm, seen by a
 /// scanner looking along +z (normals towards -z), with 0.01 mm Gaussian position noise. Frame
@@ -15,10 +17,10 @@
 ///
 /// Deterministic for a given seed and frame (std::mt19937); const, so one generator may serve
 /// several threads.
-class KaCFrameGenerator {
+class FrameGenerator {
  public:
   /// nNrSurfels per frame, and one seed for all frames of a sequence.
-  KaCFrameGenerator(unsigned int nNrSurfels, unsigned int nSeed);
+  FrameGenerator(unsigned int nNrSurfels, unsigned int nSeed);
 
   /// Frame k of the sequence: a new collection (full attribute set) owned by the caller.
   [[nodiscard]] CbSmartPointer<KaCSurfelCollectionCCT> Generate(unsigned int nFrame) const;
@@ -31,3 +33,5 @@ class KaCFrameGenerator {
   unsigned int m_nNrSurfels;
   unsigned int m_nSeed;
 };
+
+}  // namespace tolvane::cli

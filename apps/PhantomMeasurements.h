@@ -5,6 +5,8 @@
 
 #include "base/CbVector3f.h"
 
+namespace tolvane::cli {
+
 /// The numbers behind the phantom analyzer's four statistics texts, taken from its results:
 /// the corners A to H (display points 0, 2, ..., 14) and the normal of plane 0. Each quantity
 /// is computed as the analyzer computes it, in single precision, and compared with the same
@@ -12,7 +14,7 @@
 ///
 /// Index k of the per-corner arrays is 0 to 3 for A to D (depth, shearing), and 0 to 3 for
 /// width 1 to 4 and height 1 to 4. A plain value; holds no references.
-class KaCPhantomMeasurements {
+class PhantomMeasurements {
  public:
   static constexpr float c_fNominalDepth = 2.998553f;
   static constexpr std::array<float, 4> c_fNominalShearing = {2.689f, 2.668f, 2.690f, 2.664f};
@@ -22,8 +24,8 @@ class KaCPhantomMeasurements {
                                                             3.930820f};
 
   /// vecLines must hold at least the 16 points of the eight corner segments; throws
-  /// KaCInputError otherwise.
-  KaCPhantomMeasurements(const std::vector<CbVector3f>& vecLines, const CbVector3f& rimNormal);
+  /// InputError otherwise.
+  PhantomMeasurements(const std::vector<CbVector3f>& vecLines, const CbVector3f& rimNormal);
 
   [[nodiscard]] float GetMeanDepth() const noexcept { return m_fMeanDepth; }
   [[nodiscard]] const std::array<float, 4>& GetDepths() const noexcept { return m_depth; }
@@ -51,3 +53,5 @@ class KaCPhantomMeasurements {
   std::array<float, 4> m_width{};
   std::array<float, 4> m_height{};
 };
+
+}  // namespace tolvane::cli

@@ -1,8 +1,10 @@
-#include "KaCFrameGenerator.h"
+#include "FrameGenerator.h"
 
 #include <algorithm>
 #include <cmath>
 #include <random>
+
+namespace tolvane::cli {
 
 namespace {
 
@@ -12,10 +14,10 @@ unsigned char Channel(float v) {
 
 }  // namespace
 
-KaCFrameGenerator::KaCFrameGenerator(unsigned int nNrSurfels, unsigned int nSeed)
+FrameGenerator::FrameGenerator(unsigned int nNrSurfels, unsigned int nSeed)
     : m_nNrSurfels(nNrSurfels), m_nSeed(nSeed) {}
 
-CbSmartPointer<KaCSurfelCollectionCCT> KaCFrameGenerator::Generate(unsigned int nFrame) const {
+CbSmartPointer<KaCSurfelCollectionCCT> FrameGenerator::Generate(unsigned int nFrame) const {
   CbSmartPointer<KaCSurfelCollectionCCT> sp(
       new KaCSurfelCollectionCCT(m_nNrSurfels, true, eSurfelAttributeSetFull));
   // One engine per frame, so that a frame does not depend on the frames generated before it.
@@ -50,3 +52,5 @@ CbSmartPointer<KaCSurfelCollectionCCT> KaCFrameGenerator::Generate(unsigned int 
   }
   return sp;
 }
+
+}  // namespace tolvane::cli

@@ -1,8 +1,10 @@
-#include "KaCPhantomMeasurements.h"
+#include "PhantomMeasurements.h"
 
 #include <cmath>
 
-#include "KaCInputError.h"
+#include "InputError.h"
+
+namespace tolvane::cli {
 
 namespace {
 
@@ -16,9 +18,9 @@ float LateralLength(const CbVector3f& v, const CbVector3f& n) {
 
 }  // namespace
 
-KaCPhantomMeasurements::KaCPhantomMeasurements(const std::vector<CbVector3f>& vecLines,
-                                               const CbVector3f& n) {
-  if (vecLines.size() < 16) throw KaCInputError("the analysis gave no corners");
+PhantomMeasurements::PhantomMeasurements(const std::vector<CbVector3f>& vecLines,
+                                         const CbVector3f& n) {
+  if (vecLines.size() < 16) throw InputError("the analysis gave no corners");
   CbVector3f c[8];
   for (int k = 0; k < 8; ++k) c[k] = vecLines[static_cast<std::size_t>(2 * k)];
   const CbVector3f &A = c[0], &B = c[1], &C = c[2], &D = c[3];
@@ -32,14 +34,16 @@ KaCPhantomMeasurements::KaCPhantomMeasurements(const std::vector<CbVector3f>& ve
   m_height = {(A - B).Length(), (C - D).Length(), (E - F).Length(), (G - H).Length()};
 }
 
-float KaCPhantomMeasurements::Deviation(float fNominal, float fValue) noexcept {
+float PhantomMeasurements::Deviation(float fNominal, float fValue) noexcept {
   return std::fabs(fNominal - fValue) * 1000.0f;
 }
 
-bool KaCPhantomMeasurements::IsFinite() const noexcept {
+bool PhantomMeasurements::IsFinite() const noexcept {
   bool b = std::isfinite(m_fMeanDepth);
   for (const auto* a : {&m_depth, &m_shearing, &m_width, &m_height}) {
     for (float f : *a) b = b && std::isfinite(f);
   }
   return b;
 }
+
+}  // namespace tolvane::cli

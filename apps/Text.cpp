@@ -1,4 +1,4 @@
-#include "KaText.h"
+#include "Text.h"
 
 #include <charconv>
 #include <cmath>
@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <vector>
 
-std::string KaToUtf8(const std::wstring& strText) {
+namespace tolvane::cli {
+
+std::string ToUtf8(const std::wstring& strText) {
   std::string out;
   out.reserve(strText.size());
   for (const wchar_t wc : strText) {
@@ -45,10 +47,10 @@ std::string Shortest(T v) {
 
 }  // namespace
 
-std::string KaJsonNumber(float fValue) { return Shortest(fValue); }
-std::string KaJsonNumber(double fValue) { return Shortest(fValue); }
+std::string JsonNumber(float fValue) { return Shortest(fValue); }
+std::string JsonNumber(double fValue) { return Shortest(fValue); }
 
-std::string KaJsonString(const std::string& strText) {
+std::string JsonString(const std::string& strText) {
   std::string out = "\"";
   for (const char c : strText) {
     switch (c) {
@@ -69,7 +71,7 @@ std::string KaJsonString(const std::string& strText) {
         break;
       default:
         if (static_cast<unsigned char>(c) < 0x20) {
-          out += KaFormat("\\u%04x", static_cast<unsigned int>(static_cast<unsigned char>(c)));
+          out += Format("\\u%04x", static_cast<unsigned int>(static_cast<unsigned char>(c)));
         } else {
           out += c;
         }
@@ -78,7 +80,7 @@ std::string KaJsonString(const std::string& strText) {
   return out + "\"";
 }
 
-std::string KaHtmlEscape(const std::string& strText) {
+std::string HtmlEscape(const std::string& strText) {
   std::string out;
   for (const char c : strText) {
     switch (c) {
@@ -101,7 +103,7 @@ std::string KaHtmlEscape(const std::string& strText) {
   return out;
 }
 
-std::string KaFormat(const char* szFormat, ...) {
+std::string Format(const char* szFormat, ...) {
   va_list args;
   va_start(args, szFormat);
   va_list copy;
@@ -117,3 +119,5 @@ std::string KaFormat(const char* szFormat, ...) {
   va_end(args);
   return out;
 }
+
+}  // namespace tolvane::cli

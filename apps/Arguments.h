@@ -7,24 +7,26 @@
 
 #include "base/CbVector3f.h"
 
+namespace tolvane::cli {
+
 /// The arguments of one subcommand: options ("--name VALUE", "--name=VALUE" or a flag
 /// "--name") and positional arguments, in the order given. "--" ends the options. Parsing
 /// refuses options the subcommand does not declare and flags given a value, with
-/// KaCUsageError. The typed getters parse option values and throw KaCUsageError naming the
+/// UsageError. The typed getters parse option values and throw UsageError naming the
 /// option when a value has the wrong form.
-class KaCArguments {
+class Arguments {
  public:
   /// Parses args (the words after the subcommand). valueOptions take a value, flagOptions do
   /// not; both are given without the leading "--". "--help" and "-h" are always accepted as
   /// flags and reported by WantsHelp().
-  KaCArguments(const std::vector<std::string>& args, const std::set<std::string>& valueOptions,
-               const std::set<std::string>& flagOptions);
+  Arguments(const std::vector<std::string>& args, const std::set<std::string>& valueOptions,
+            const std::set<std::string>& flagOptions);
 
   [[nodiscard]] bool WantsHelp() const noexcept { return m_bHelp; }
   [[nodiscard]] const std::vector<std::string>& GetPositionals() const noexcept {
     return m_vecPositionals;
   }
-  /// Throws KaCUsageError unless there are between nMin and nMax positional arguments.
+  /// Throws UsageError unless there are between nMin and nMax positional arguments.
   void RequirePositionals(std::size_t nMin, std::size_t nMax, const std::string& strWhat) const;
 
   [[nodiscard]] bool Has(const std::string& strName) const;
@@ -52,3 +54,5 @@ class KaCArguments {
   std::vector<std::string> m_vecPositionals;
   bool m_bHelp = false;
 };
+
+}  // namespace tolvane::cli

@@ -1,15 +1,17 @@
-#include "KaCArguments.h"
+#include "Arguments.h"
 
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 
-#include "KaCUsageError.h"
+#include "UsageError.h"
 
-KaCArguments::KaCArguments(const std::vector<std::string>& args,
-                           const std::set<std::string>& valueOptions,
-                           const std::set<std::string>& flagOptions) {
+namespace tolvane::cli {
+
+Arguments::Arguments(const std::vector<std::string>& args,
+                     const std::set<std::string>& valueOptions,
+                     const std::set<std::string>& flagOptions) {
   bool bOptionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -31,7 +33,7 @@ KaCArguments::KaCArguments(const std::vector<std::string>& args,
         m_vecPositionals.push_back(a);
         continue;
       }
-      throw KaCUsageError("unknown option '" + a + "'");
+      throw UsageError("unknown option '" + a + "'");
     }
     const auto eq = a.find('=');
     const std::string name = a.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
@@ -39,38 +41,37 @@ KaCArguments::KaCArguments(const std::vector<std::string>& args,
       if (eq != std::string::npos) {
         m_mapValues[name] = a.substr(eq + 1);
       } else {
-        if (i + 1 >= args.size()) throw KaCUsageError("option '--" + name + "' needs a value");
+        if (i + 1 >= args.size()) throw UsageError("option '--" + name + "' needs a value");
         m_mapValues[name] = args[++i];
       }
     } else if (flagOptions.count(name) != 0) {
-      if (eq != std::string::npos) throw KaCUsageError("option '--" + name + "' takes no value");
+      if (eq != std::string::npos) throw UsageError("option '--" + name + "' takes no value");
       m_setFlags.insert(name);
     } else {
-      throw KaCUsageError("unknown option '--" + name + "'");
+      throw UsageError("unknown option '--" + name + "'");
     }
   }
 }
 
-void KaCArguments::RequirePositionals(std::size_t nMin, std::size_t nMax,
-                                      const std::string& strWhat) const {
-  if (m_vecPositionals.size() < nMin) throw KaCUsageError("missing " + strWhat);
+void Arguments::RequirePositionals(std::size_t nMin, std::size_t nMax,
+                                   const std::string& strWhat) const {
+  if (m_vecPositionals.size() < nMin) throw UsageError("missing " + strWhat);
   if (m_vecPositionals.size() > nMax) {
-    throw KaCUsageError("unexpected argument '" + m_vecPositionals[nMax] + "'");
+    throw UsageError("unexpected argument '" + m_vecPositionals[nMax] + "'");
   }
 }
 
-bool KaCArguments::Has(const std::string& strName) const {
+bool Arguments::Has(const std::string& strName) const {
   return m_mapValues.count(strName) != 0 || m_setFlags.count(strName) != 0;
 }
 
-std::string KaCArguments::GetString(const std::string& strName,
-                                    const std::string& strDefault) const {
+std::string Arguments::GetString(const std::string& strName, const std::string& strDefault) const {
   const auto it = m_mapValues.find(strName);
   return it == m_mapValues.end() ? strDefault : it->second;
 }
 
-long long KaCArguments::GetInteger(const std::string& strName, long long nDefault, long long nMin,
-                                   long long nMax) const {
+long long Arguments::GetInteger(const std::string& strName, long long nDefault, long long nMin,
+                                long long nMax) const {
   const auto it = m_mapValues.find(strName);
   if (it == m_mapValues.end()) return nDefault;
   const std::string& t = it->second;
@@ -78,36 +79,35 @@ long long KaCArguments::GetInteger(const std::string& strName, long long nDefaul
   char* end = nullptr;
   const long long v = std::strtoll(t.c_str(), &end, 10);
   if (t.empty() || end != t.c_str() + t.size() || errno == ERANGE || v < nMin || v > nMax) {
-    throw KaCUsageError("option '--" + strName + "' needs a whole number from " +
-                        std::to_string(nMin) + " to " + std::to_string(nMax) + ", not '" + t + "'");
+    throw UsageError("option '--" + strName + "' needs a whole number from " +
+                     std::to_string(nMin) + " to " + std::to_string(nMax) + ", not '" + t + "'");
   }
   return v;
 }
 
-double KaCArguments::GetNumber(const std::string& strName, double fDefault, bool bPositive) const {
+double Arguments::GetNumber(const std::string& strName, double fDefault, bool bPositive) const {
   const auto it = m_mapValues.find(strName);
   if (it == m_mapValues.end()) return fDefault;
   double v = 0.0;
   if (!ParseNumber(it->second, v) || (bPositive && !(v > 0.0))) {
-    throw KaCUsageError("option '--" + strName + "' needs a " + (bPositive ? "positive " : "") +
-                        "number, not '" + it->second + "'");
+    throw UsageError("option '--" + strName + "' needs a " + (bPositive ? "positive " : "") +
+                     "number, not '" + it->second + "'");
   }
   return v;
 }
 
-CbVector3f KaCArguments::GetVector(const std::string& strName,
-                                   const CbVector3f& defaultValue) const {
+CbVector3f Arguments::GetVector(const std::string& strName, const CbVector3f& defaultValue) const {
   const auto it = m_mapValues.find(strName);
   if (it == m_mapValues.end()) return defaultValue;
   CbVector3f v;
   if (!ParseVector(it->second, v)) {
-    throw KaCUsageError("option '--" + strName + "' needs X,Y,Z or one number, not '" + it->second +
-                        "'");
+    throw UsageError("option '--" + strName + "' needs X,Y,Z or one number, not '" + it->second +
+                     "'");
   }
   return v;
 }
 
-bool KaCArguments::ParseNumber(const std::string& strText, double& fValue) {
+bool Arguments::ParseNumber(const std::string& strText, double& fValue) {
   if (strText.empty() || std::isspace(static_cast<unsigned char>(strText[0]))) return false;
   errno = 0;
   char* end = nullptr;
@@ -119,7 +119,7 @@ bool KaCArguments::ParseNumber(const std::string& strText, double& fValue) {
   return true;
 }
 
-bool KaCArguments::ParseVector(const std::string& strText, CbVector3f& value) {
+bool Arguments::ParseVector(const std::string& strText, CbVector3f& value) {
   std::vector<double> parts;
   std::size_t start = 0;
   while (true) {
@@ -140,3 +140,5 @@ bool KaCArguments::ParseVector(const std::string& strText, CbVector3f& value) {
                      static_cast<float>(parts[2]));
   return std::isfinite(value.x) && std::isfinite(value.y) && std::isfinite(value.z);
 }
+
+}  // namespace tolvane::cli

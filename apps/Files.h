@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+
+#include "base/CbSmartPointer.h"
+#include "container/KaCSurfelCollectionCCT.h"
+#include "io/KaCPlyReader.h"
+
+namespace tolvane::cli {
+
+class Progress;
+
+/// Reading and writing collections for the subcommands, with progress on a terminal.
+namespace files {
+
+/// Reads a PLY file. With bNeedNormals a file without nx ny nz is refused (InputError
+/// naming the file and strPurpose, "the analysis needs them").
+[[nodiscard]] CbSmartPointer<KaCSurfelCollectionCCT> Read(const std::string& strPath,
+                                                          Progress& progress,
+                                                          bool bNeedNormals = false,
+                                                          const char* szPurpose = "");
+/// Writes a PLY file, ASCII when bAscii, else binary little endian.
+void Write(const KaCSurfelCollectionCCT& collection, const std::string& strPath, bool bAscii,
+           Progress& progress);
+
+}  // namespace files
+
+}  // namespace tolvane::cli
