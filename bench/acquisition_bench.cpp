@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstring>
 #include <random>
+#include <string>
 #include <utility>
 
 #include <benchmark/benchmark.h>
@@ -16,6 +17,7 @@
 #include <tolvane/KaCMpFtToothTissueTrainingDuringAcquisition.h>
 #include <tolvane/KaCTolvaneSettings.h>
 
+#include "BenchFloor.h"
 #include "filters/AcquisitionFrames.h"
 #include "tissue/KaHue.h"
 
@@ -74,6 +76,40 @@ void FrameArgs(benchmark::internal::Benchmark* b) {
   b->Args({1000000, 1});
 }
 
+// One plain pass over the frame as the filters walk it, surfel by surfel through pointer and
+// stride: read the colour, normal code, flag byte and quality of every surfel and write the
+// colour, flag byte and quality back. The acquisition targets are set against this pass.
+void SurfelReadModifyWrite(KaCSurfelCollectionCCT& c) {
+  const auto colors = c.GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
+  const auto normals = c.GetNormalAccessor();
+  const auto flags = c.GetAccessor<unsigned char>(eSurfelAttributeFlags);
+  const auto quality = c.GetAccessor<float>(eSurfelAttributeQuality);
+  for (unsigned int i = 0; i < c.GetNrSurfels(); ++i) {
+    KaCCompressedColor& color = colors[i];
+    const unsigned char bump = static_cast<unsigned char>(normals[i] & 1u);
+    color.r = static_cast<unsigned char>(color.r ^ bump);
+    flags[i] = static_cast<unsigned char>(flags[i] ^ (color.g & 6u));
+    quality[i] = -quality[i];
+  }
+}
+
+// Every benchmark here reports two ratios: x_floor to the machine's floor, one in-place pass
+// over the same arrays at full width (the colour, normal code, flag byte and quality read, all
+// but the normal written back), and x_surfel_pass to SurfelReadModifyWrite.
+void ReportFrameFloors(benchmark::State& state, const KaCSurfelCollectionCCT& frame) {
+  const std::size_t n = frame.GetNrSurfels();
+  tolvane_bench::ReportFloorRatio(state,
+                                  tolvane_bench::ReadModifyWritePassSeconds(
+                                      {{3 * n, true}, {2 * n, false}, {n, true}, {4 * n, true}}));
+  KaCSurfelCollectionCCT c(frame);
+  tolvane_bench::ReportFloorRatio(
+      state,
+      tolvane_bench::CustomFloorSeconds(
+          "surfel pass " + std::to_string(n) + " " + std::to_string(state.range(1)),
+          [&] { SurfelReadModifyWrite(c); }),
+      "x_surfel_pass");
+}
+
 template <class Op>
 void RunOnFrame(benchmark::State& state, Op op) {
   const unsigned int n = static_cast<unsigned int>(state.range(0));
@@ -89,25 +125,10 @@ void RunOnFrame(benchmark::State& state, Op op) {
     state.ResumeTiming();
   }
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(n));
+  ReportFrameFloors(state, frame);
 }
 
-// The floor: read the colour, normal code, flag byte and quality of every surfel and write the
-// colour, flag byte and quality back, through pointer and stride as the filters do.
-void BM_Floor_ReadModifyWrite(benchmark::State& state) {
-  RunOnFrame(state, [](KaCSurfelCollectionCCT& c) {
-    const auto colors = c.GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
-    const auto normals = c.GetNormalAccessor();
-    const auto flags = c.GetAccessor<unsigned char>(eSurfelAttributeFlags);
-    const auto quality = c.GetAccessor<float>(eSurfelAttributeQuality);
-    for (unsigned int i = 0; i < c.GetNrSurfels(); ++i) {
-      KaCCompressedColor& color = colors[i];
-      const unsigned char bump = static_cast<unsigned char>(normals[i] & 1u);
-      color.r = static_cast<unsigned char>(color.r ^ bump);
-      flags[i] = static_cast<unsigned char>(flags[i] ^ (color.g & 6u));
-      quality[i] = quality[i] * 0.5f;
-    }
-  });
-}
+void BM_Floor_ReadModifyWrite(benchmark::State& state) { RunOnFrame(state, SurfelReadModifyWrite); }
 BENCHMARK(BM_Floor_ReadModifyWrite)->Apply(FrameArgs);
 
 // The shared hue function alone over the frame's colours: what classification cannot go below.

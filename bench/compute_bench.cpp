@@ -15,6 +15,7 @@
 
 #include <tolvane/CMpComputeSurfelCollectionDistance.h>
 
+#include "BenchFloor.h"
 #include "container/KaCSurfelCollectionCCT.h"
 #include "geometry/CyKdTree.h"
 #include "geometry/CyKdTreeInterface.h"
@@ -112,6 +113,76 @@ const Scene& GetScene(int iRandom) {
   return *scenes[iRandom];
 }
 
+// The floor: nanoflann used directly on the reference positions in their storage order, the
+// same queries in the same order.
+struct RawCloud {
+  std::vector<CbVector3f> points;
+  [[nodiscard]] std::size_t kdtree_get_point_count() const { return points.size(); }
+  [[nodiscard]] float kdtree_get_pt(std::size_t i, std::size_t dim) const {
+    return points[i][static_cast<int>(dim)];
+  }
+  template <class BBox>
+  bool kdtree_get_bbox(BBox& /*bb*/) const {
+    return false;
+  }
+};
+using RawIndex = nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<float, RawCloud>,
+                                                     RawCloud, 3, unsigned int>;
+
+// The reference positions copied into a RawCloud, once per storage order.
+const RawCloud& GetRawCloud(int iRandom) {
+  static std::unique_ptr<RawCloud> clouds[2];
+  if (!clouds[iRandom]) {
+    const Scene& s = GetScene(iRandom);
+    clouds[iRandom] = std::make_unique<RawCloud>();
+    const auto pos = s.spReference->GetAccessor<CbVector3f>(eSurfelAttributePosition);
+    for (unsigned int i = 0; i < s.spReference->GetNrSurfels(); ++i) {
+      clouds[iRandom]->points.push_back(pos[i]);
+    }
+  }
+  return *clouds[iRandom];
+}
+
+// One single-nearest query per moved surfel, in storage order, straight on nanoflann.
+unsigned int RawQueries(const RawIndex& index, const std::vector<CbVector3f>& queries) {
+  unsigned int sum = 0;
+  for (const CbVector3f& q : queries) {
+    // Two slots where one is used: GCC's bounds warning cannot see that a result set of
+    // capacity 1 never writes the second.
+    unsigned int idx[2] = {0, 0};
+    float d2[2] = {0.0f, 0.0f};
+    nanoflann::KNNResultSet<float, unsigned int, unsigned int> result(1);
+    result.init(idx, d2);
+    const float p[3] = {q.x, q.y, q.z};
+    index.findNeighbors(result, p, nanoflann::SearchParams());
+    sum += idx[0];
+  }
+  return sum;
+}
+
+// The floors of the distance: nanoflann's queries alone, its build alone, and both.
+double RawQueryFloor(int iRandom) {
+  const RawCloud& cloud = GetRawCloud(iRandom);
+  const RawIndex index(3, cloud, nanoflann::KDTreeSingleIndexAdaptorParams(10));
+  return tolvane_bench::CustomFloorSeconds("nanoflann query " + std::to_string(iRandom), [&] {
+    benchmark::DoNotOptimize(RawQueries(index, GetScene(iRandom).vecQueries));
+  });
+}
+double RawBuildFloor(int iRandom) {
+  const RawCloud& cloud = GetRawCloud(iRandom);
+  return tolvane_bench::CustomFloorSeconds("nanoflann build " + std::to_string(iRandom), [&] {
+    const RawIndex index(3, cloud, nanoflann::KDTreeSingleIndexAdaptorParams(10));
+    benchmark::DoNotOptimize(&index);
+  });
+}
+double RawBuildAndQueryFloor(int iRandom) {
+  const RawCloud& cloud = GetRawCloud(iRandom);
+  return tolvane_bench::CustomFloorSeconds("nanoflann build+query " + std::to_string(iRandom), [&] {
+    const RawIndex index(3, cloud, nanoflann::KDTreeSingleIndexAdaptorParams(10));
+    benchmark::DoNotOptimize(RawQueries(index, GetScene(iRandom).vecQueries));
+  });
+}
+
 void Label(benchmark::State& state) { state.SetLabel(state.range(0) == 0 ? "coherent" : "random"); }
 
 // Building the reference's kd-tree (on first use of GetKdTree).
@@ -122,6 +193,7 @@ void BM_CyKdTree_Build(benchmark::State& state) {
     benchmark::DoNotOptimize(&s.spReference->GetKdTree());
   }
   state.SetItemsProcessed(state.iterations() * s.spReference->GetNrSurfels());
+  tolvane_bench::ReportFloorRatio(state, RawBuildFloor(static_cast<int>(state.range(0))));
   Label(state);
 }
 BENCHMARK(BM_CyKdTree_Build)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
@@ -144,6 +216,7 @@ void BM_CMpComputeSurfelCollectionDistance_Compute(benchmark::State& state) {
           r.begin(), r.end(),
           [](float d) { return d != CMpComputeSurfelCollectionDistance::c_fNoDistance; })) /
       static_cast<double>(r.size());
+  tolvane_bench::ReportFloorRatio(state, RawQueryFloor(static_cast<int>(state.range(0))));
   Label(state);
 }
 BENCHMARK(BM_CMpComputeSurfelCollectionDistance_Compute)
@@ -162,6 +235,7 @@ void BM_CMpComputeSurfelCollectionDistance_BuildAndCompute(benchmark::State& sta
     benchmark::DoNotOptimize(distance.GetResult().data());
   }
   state.SetItemsProcessed(state.iterations() * s.spMoving->GetNrSurfels());
+  tolvane_bench::ReportFloorRatio(state, RawBuildAndQueryFloor(static_cast<int>(state.range(0))));
   Label(state);
 }
 BENCHMARK(BM_CMpComputeSurfelCollectionDistance_BuildAndCompute)
@@ -182,47 +256,16 @@ void BM_CyKdTreeInterface_Query(benchmark::State& state) {
     benchmark::DoNotOptimize(sum);
   }
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(s.vecQueries.size()));
+  tolvane_bench::ReportFloorRatio(state, RawQueryFloor(static_cast<int>(state.range(0))));
   Label(state);
 }
 BENCHMARK(BM_CyKdTreeInterface_Query)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
-// The floor: nanoflann used directly on the reference positions in their storage order, the
-// same queries in the same order.
-struct RawCloud {
-  std::vector<CbVector3f> points;
-  [[nodiscard]] std::size_t kdtree_get_point_count() const { return points.size(); }
-  [[nodiscard]] float kdtree_get_pt(std::size_t i, std::size_t dim) const {
-    return points[i][static_cast<int>(dim)];
-  }
-  template <class BBox>
-  bool kdtree_get_bbox(BBox& /*bb*/) const {
-    return false;
-  }
-};
-using RawIndex = nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<float, RawCloud>,
-                                                     RawCloud, 3, unsigned int>;
-
 void BM_Nanoflann_Query(benchmark::State& state) {
   const Scene& s = GetScene(static_cast<int>(state.range(0)));
-  RawCloud cloud;
-  const auto pos = s.spReference->GetAccessor<CbVector3f>(eSurfelAttributePosition);
-  for (unsigned int i = 0; i < s.spReference->GetNrSurfels(); ++i) cloud.points.push_back(pos[i]);
-  RawIndex index(3, cloud, nanoflann::KDTreeSingleIndexAdaptorParams(10));
-  for (auto _ : state) {
-    unsigned int sum = 0;
-    for (const CbVector3f& q : s.vecQueries) {
-      // Two slots where one is used: GCC's bounds warning cannot see that a result set of
-      // capacity 1 never writes the second.
-      unsigned int idx[2] = {0, 0};
-      float d2[2] = {0.0f, 0.0f};
-      nanoflann::KNNResultSet<float, unsigned int, unsigned int> result(1);
-      result.init(idx, d2);
-      const float p[3] = {q.x, q.y, q.z};
-      index.findNeighbors(result, p, nanoflann::SearchParams());
-      sum += idx[0];
-    }
-    benchmark::DoNotOptimize(sum);
-  }
+  const RawIndex index(3, GetRawCloud(static_cast<int>(state.range(0))),
+                       nanoflann::KDTreeSingleIndexAdaptorParams(10));
+  for (auto _ : state) benchmark::DoNotOptimize(RawQueries(index, s.vecQueries));
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(s.vecQueries.size()));
   Label(state);
 }
@@ -230,12 +273,9 @@ BENCHMARK(BM_Nanoflann_Query)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // nanoflann's own build over the same points, the floor of BM_CyKdTree_Build.
 void BM_Nanoflann_Build(benchmark::State& state) {
-  const Scene& s = GetScene(static_cast<int>(state.range(0)));
-  RawCloud cloud;
-  const auto pos = s.spReference->GetAccessor<CbVector3f>(eSurfelAttributePosition);
-  for (unsigned int i = 0; i < s.spReference->GetNrSurfels(); ++i) cloud.points.push_back(pos[i]);
+  const RawCloud& cloud = GetRawCloud(static_cast<int>(state.range(0)));
   for (auto _ : state) {
-    RawIndex index(3, cloud, nanoflann::KDTreeSingleIndexAdaptorParams(10));
+    const RawIndex index(3, cloud, nanoflann::KDTreeSingleIndexAdaptorParams(10));
     benchmark::DoNotOptimize(&index);
   }
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(cloud.points.size()));

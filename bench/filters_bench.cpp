@@ -1,8 +1,9 @@
-// Compaction by quality range and by tissue type, and colour coding by quality, over large
-// collections, against the floor: a plain copy of the same collection's attribute bytes,
-// measured in the same run (into arrays allocated once, and into freshly allocated ones).
+// Compaction by quality range and by tissue type against the floor of a plain copy of the same
+// collection's attribute arrays (into arrays allocated once), and colour coding by quality
+// against one read pass over the quality and colour arrays; both floors measured in the run.
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -11,6 +12,7 @@
 #include <tolvane/KaCMpDiscardQualityRange.h>
 #include <tolvane/KaCMpFtColorCodeByQuality.h>
 
+#include "BenchFloor.h"
 #include "container/CySurfelCollectionBase.h"
 #include "container/KaCSurfelCollectionCCT.h"
 #include "filters/CompactionKernels.h"
@@ -40,25 +42,16 @@ KaCSurfelCollectionCCT MakeCollection(unsigned int n, bool bScattered = false) {
 // 0..7/15 holds exactly half of the qualities.
 constexpr float c_fHalf = 7.5f / 15.0f;
 
-void BM_Floor_CopyCollectionBytes(benchmark::State& state) {
-  const auto n = static_cast<unsigned int>(state.range(0));
-  const KaCSurfelCollectionCCT c = MakeCollection(n);
+// Every attribute array of the collection, as the floors see it.
+std::vector<tolvane_bench::FloorArray> AttributeArrays(const KaCSurfelCollectionCCT& c,
+                                                       bool bWritten) {
   const CyAttributeContainer& attributes = c.GetCySurfelCollection()->GetAttributeContainer();
-  std::vector<CyAttributeContainer::View> views;
-  std::vector<std::vector<unsigned char>> copies;
+  std::vector<tolvane_bench::FloorArray> arrays;
   for (unsigned int id : attributes.GetIds()) {
-    views.push_back(attributes.Get(id));
-    copies.emplace_back(static_cast<std::size_t>(n) * views.back().nElementSize, 1);
+    arrays.push_back({std::size_t{c.GetNrSurfels()} * attributes.Get(id).nElementSize, bWritten});
   }
-  for (auto _ : state) {
-    for (std::size_t k = 0; k < views.size(); ++k) {
-      std::memcpy(copies[k].data(), views[k].pData, copies[k].size());
-    }
-    benchmark::ClobberMemory();
-  }
-  state.SetItemsProcessed(state.iterations() * state.range(0));
+  return arrays;
 }
-BENCHMARK(BM_Floor_CopyCollectionBytes)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 // The same copy into freshly allocated arrays, as a compaction must make: it adds what the
 // allocator and the first touch of new pages cost on this machine.
@@ -78,6 +71,7 @@ void BM_Floor_AllocateAndCopyCollectionBytes(benchmark::State& state) {
     benchmark::DoNotOptimize(copies.data());
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
+  tolvane_bench::ReportFloorRatio(state, tolvane_bench::CopySeconds(AttributeArrays(c, true)));
 }
 BENCHMARK(BM_Floor_AllocateAndCopyCollectionBytes)
     ->Arg(100000)
@@ -99,6 +93,7 @@ void TimeCompaction(benchmark::State& state, const KaCSurfelCollectionCCT& sourc
   }
   if (work.GetNrSurfels() != nExpected) state.SkipWithError("kept the wrong surfels");
   state.SetItemsProcessed(state.iterations() * state.range(0));
+  tolvane_bench::ReportFloorRatio(state, tolvane_bench::CopySeconds(AttributeArrays(source, true)));
 }
 
 // state.range(1): 0 for qualities in order (runs of eight kept and eight removed surfels),
@@ -137,10 +132,33 @@ void BM_KaCMpFtColorCodeByQuality_Quality(benchmark::State& state) {
     benchmark::ClobberMemory();
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
+  // The filter reads every quality and writes every colour: x_floor is one read pass over those
+  // arrays at full width, x_surfel_pass the same read surfel by surfel through pointer and stride.
+  const std::size_t nQualityBytes = c.HasAttribute(eSurfelAttributeQuality) ? 4 : 1;
+  tolvane_bench::ReportFloorRatio(
+      state,
+      tolvane_bench::ReadPassSeconds({{nQualityBytes * n, false}, {3 * std::size_t{n}, false}}));
+  const auto quality = c.GetAccessor<unsigned int>(eSurfelAttributeQuality);
+  const auto colors = c.GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
+  tolvane_bench::ReportFloorRatio(
+      state,
+      tolvane_bench::CustomFloorSeconds("surfel read " + std::to_string(n),
+                                        [&] {
+                                          unsigned int sum = 0;
+                                          unsigned int bytes = 0;
+                                          for (unsigned int i = 0; i < c.GetNrSurfels(); ++i) {
+                                            sum += quality[i];
+                                            bytes += colors[i].r + colors[i].g + colors[i].b;
+                                          }
+                                          benchmark::DoNotOptimize(sum);
+                                          benchmark::DoNotOptimize(bytes);
+                                        }),
+      "x_surfel_pass");
 }
 BENCHMARK(BM_KaCMpFtColorCodeByQuality_Quality)
     ->Arg(100000)
     ->Arg(1000000)
+    ->Arg(10000000)
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

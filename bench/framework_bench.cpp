@@ -7,6 +7,7 @@
 
 #include <tolvane/KaCFtAlgorithmsList.h>
 
+#include "BenchFloor.h"
 #include "container/KaAMpFtSurfelCollection.h"
 #include "container/KaCNormalCodec.h"
 
@@ -22,6 +23,8 @@ void BM_KaCNormalCodec_Decode(benchmark::State& state) {
     benchmark::DoNotOptimize(sum);
   }
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(codes.size()));
+  tolvane_bench::ReportFloorRatio(
+      state, tolvane_bench::ReadPassSeconds(tolvane_bench::Bytes(2 * codes.size())));
 }
 BENCHMARK(BM_KaCNormalCodec_Decode);
 
@@ -36,6 +39,9 @@ void BM_KaCNormalCodec_Encode(benchmark::State& state) {
     benchmark::DoNotOptimize(sum);
   }
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(normals.size()));
+  tolvane_bench::ReportFloorRatio(
+      state,
+      tolvane_bench::ReadPassSeconds(tolvane_bench::Bytes(sizeof(CbVector3f) * normals.size())));
 }
 BENCHMARK(BM_KaCNormalCodec_Encode);
 
@@ -45,7 +51,8 @@ class NoOpFilter : public KaAMpFtSurfelCollection {
   void operator()(KaCSurfelCollectionCCT& c) const override { benchmark::DoNotOptimize(&c); }
 };
 
-// The list's own overhead per application: lock, walk, counted reference around each call.
+// The list's own overhead per application: lock, walk, counted reference around each call. The
+// floor calls the same filters directly through their interface.
 void BM_KaCFtAlgorithmsList_Apply(benchmark::State& state) {
   KaCFtAlgorithmsList list;
   KaCFtAlgorithmsList::FilterList filters(10);
@@ -54,6 +61,12 @@ void BM_KaCFtAlgorithmsList_Apply(benchmark::State& state) {
   KaCSurfelCollectionCCT c(1, true);
   for (auto _ : state) list(c);
   state.SetItemsProcessed(state.iterations() * state.range(0));
+  std::vector<CbSmartPointer<KaIFtSurfelCollection>> direct;
+  for (int k = 0; k < state.range(0); ++k) direct.emplace_back(new NoOpFilter);
+  tolvane_bench::ReportFloorRatio(state, tolvane_bench::CustomFloorSeconds(
+                                             "direct calls " + std::to_string(state.range(0)), [&] {
+                                               for (const auto& sp : direct) (*sp)(c);
+                                             }));
 }
 BENCHMARK(BM_KaCFtAlgorithmsList_Apply)->Arg(1)->Arg(8);
 
