@@ -112,6 +112,15 @@ int RoleOf(std::string_view name) {
   return eRoleNone;
 }
 
+// The role of a property named with the scalar-field prefix ("scalar_tissue"), used when the
+// element has no property under the plain name.
+int ScalarRoleOf(std::string_view name) {
+  const std::string_view prefix = c_szPlyScalarPrefix;
+  if (name.substr(0, prefix.size()) != prefix) return eRoleNone;
+  const int r = RoleOf(name.substr(prefix.size()));
+  return r == eRoleTissue || r == eRoleBoundary || r == eRoleValue ? r : eRoleNone;
+}
+
 struct Property {
   std::string name;
   EType type = EType::eUInt8;
@@ -261,6 +270,12 @@ Header ParseHeader(const unsigned char* data, std::size_t size, const std::strin
     if (h.roleProperty[role] >= 0) {
       Fail(name, __LINE__, "duplicate vertex property " + Quote(props[i].name));
     }
+    h.roleProperty[role] = static_cast<int>(i);
+    props[i].role = role;
+  }
+  for (std::size_t i = 0; i < props.size(); ++i) {
+    const int role = ScalarRoleOf(props[i].name);
+    if (role == eRoleNone || h.roleProperty[role] >= 0 || props[i].bList) continue;
     h.roleProperty[role] = static_cast<int>(i);
     props[i].role = role;
   }

@@ -18,6 +18,8 @@
 /// - red green blue (all three or none): uchar as it is, ushort scaled by 255/65535, float and
 ///   double scaled from 0..1, other integer types clamped to 0..255;
 /// - quality (or, when absent, scalar_quality): the quality, as a float;
+/// - tissue, boundary, value: also read under the names the writer uses, scalar_tissue,
+///   scalar_boundary and scalar_value, when the plain name is absent;
 /// - tissue (integer 0..3): the tissue type; boundary (nonzero means set): the boundary flag;
 /// - value (uint): the four-byte attribute 105.
 /// Every other property, list properties and every other element (faces, edges, ...) are
