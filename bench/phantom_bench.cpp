@@ -1,8 +1,14 @@
 // The phantom analysis on generated scans: the whole Compute, one k-means pass, and the
 // sample-plane distance (vectorised acosf) against the scalar formula and a plain pass over
 // the same bytes.
+#include <malloc.h>
+
+#include <ctime>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -10,7 +16,9 @@
 #include <tolvane/KaCCalibrationPhantomCCTAnalyzer.h>
 #include <tolvane/KaCPhantomScanGenerator.h>
 
+#include "BenchFloor.h"
 #include "tests/phantom/AnalyzerProbe.h"
+#include "container/CySurfelCollectionBase.h"
 #include "phantom/KaCPlaneDistanceKernel.h"
 
 namespace {
@@ -42,20 +50,89 @@ struct Soa {
   }
 };
 
+// Resident memory of the process, kB, from /proc/self/status ("VmRSS" or "VmHWM").
+double ResidentKb(const char* pField) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  const std::size_t n = std::strlen(pField);
+  while (std::getline(status, line)) {
+    if (line.compare(0, n, pField) == 0 && line.size() > n && line[n] == ':') {
+      return std::strtod(line.c_str() + n + 1, nullptr);
+    }
+  }
+  return 0.0;
+}
+
+// Processor time of the process, ns (the analysis runs on one thread).
+double ProcessCpuNs() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) * 1e9 + static_cast<double>(t.tv_nsec);
+}
+
+// Starts a new peak: the kernel resets VmHWM to the current resident size.
+void ResetPeak() {
+  std::ofstream clear("/proc/self/clear_refs");
+  clear << "5";
+}
+
+// Time per surfel of the smallest size of BM_KaCCalibrationPhantomCCTAnalyzer_Compute in this
+// run, the reference for the scaling ratio of the larger sizes.
+constexpr int c_nSmallestScan = 200000;
+double g_fSmallestNsPerSurfel = 0.0;
+
+// The whole analysis at scale, on one collection used for clustering and measurement; the scan
+// is generated outside the timing. Counters:
+// - ns_per_surfel: processor time per surfel (the analysis runs on one thread; on a busy
+//   machine the turns of other processes are left out, unlike the real time column);
+// - per_surfel_vs_smallest: ns_per_surfel over that of the smallest size in the same run;
+// - scan_B_per_surfel: resident bytes the scan takes;
+// - peak_B_per_surfel: peak resident bytes of scan and analysis together;
+// - analysis_B_per_surfel: the peak the analysis adds to the scan, its result copy included;
+// - x_floor: the time over one read pass over the positions and normal codes of the scan.
+// Freed heap and cached collection blocks are handed back first, so that reused memory does not
+// hide what a size needs.
 void BM_KaCCalibrationPhantomCCTAnalyzer_Compute(benchmark::State& state) {
-  Probe::Collection scan = Scan(static_cast<unsigned int>(state.range(0)));
-  std::srand(1);
+  const auto n = static_cast<unsigned int>(state.range(0));
+  CyAttributeContainer::ReleaseCachedBlocks();
+  malloc_trim(0);
+  const double fBeforeScan = ResidentKb("VmRSS");
+  Probe::Collection scan = Scan(n);
+  CyAttributeContainer::ReleaseCachedBlocks();
+  malloc_trim(0);
+  const double fWithScan = ResidentKb("VmRSS");
+  ResetPeak();
   size_t nPasses = 0;
+  const double fCpu0 = ProcessCpuNs();
   for (auto _ : state) {
+    // The same rand() state every time, so that every iteration does the same work.
+    std::srand(1);
     KaCCalibrationPhantomCCTAnalyzer a(scan, scan, 7);
     benchmark::DoNotOptimize(a.Compute());
     nPasses += a.GetNrIterations();
   }
+  const double fCpuNs = ProcessCpuNs() - fCpu0;
+  const double fPeak = ResidentKb("VmHWM");
+  const double fNsPerSurfel = fCpuNs / static_cast<double>(state.iterations()) / n;
+  if (state.range(0) == c_nSmallestScan) g_fSmallestNsPerSurfel = fNsPerSurfel;
   state.SetItemsProcessed(state.iterations() * state.range(0));
+  state.counters["ns_per_surfel"] = fNsPerSurfel;
+  state.counters["per_surfel_vs_smallest"] = fNsPerSurfel / g_fSmallestNsPerSurfel;
+  state.counters["scan_B_per_surfel"] = (fWithScan - fBeforeScan) * 1024.0 / n;
+  state.counters["peak_B_per_surfel"] = (fPeak - fBeforeScan) * 1024.0 / n;
+  state.counters["analysis_B_per_surfel"] = (fPeak - fWithScan) * 1024.0 / n;
   state.counters["passes_last_restart"] =
       benchmark::Counter(static_cast<double>(nPasses), benchmark::Counter::kAvgIterations);
+  tolvane_bench::ReportFloorRatio(
+      state, tolvane_bench::ReadPassSeconds(
+                 {{n * sizeof(CbVector3f), false}, {n * sizeof(unsigned short), false}}));
 }
-BENCHMARK(BM_KaCCalibrationPhantomCCTAnalyzer_Compute)->Arg(200000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KaCCalibrationPhantomCCTAnalyzer_Compute)
+    ->Arg(c_nSmallestScan)
+    ->Arg(1000000)
+    ->Arg(4000000)
+    ->Arg(5000000)
+    ->Unit(benchmark::kMillisecond);
 
 // One k-means pass: assignment of every sample to its nearest of seven planes, then the refit.
 void BM_KaCCalibrationPhantomCCTAnalyzer_KMeansPass(benchmark::State& state) {

@@ -22,7 +22,9 @@
 #include "geometry/CyProcrustes.h"
 #include "geometry/CyTransformation.h"
 #include "geometry/KaCCorrMath.h"
+#include "phantom/DistanceKeySort.h"
 #include "phantom/KaCPlaneDistanceKernel.h"
+#include "phantom/PlaneFit.h"
 
 namespace {
 
@@ -98,6 +100,17 @@ std::wstring FormatWide(const wchar_t* pFormat, ...) {
 float Deviation(float fNominal, float fValue) { return std::fabs(fNominal - fValue) * 1000.0f; }
 
 CbVector3f Negated(const CbVector3f& a) { return {0.0f - a.x, 0.0f - a.y, 0.0f - a.z}; }
+
+// The plane fit of count positions, read in order through pointAt(k).
+template <class PointAt>
+std::pair<CyPlane, CbVector3f> FitPlane(std::size_t nCount, PointAt pointAt) {
+  tolvane::PlaneFit::Sums sums;
+  for (std::size_t k = 0; k < nCount; ++k) sums.Add(pointAt(k));
+  const CbVector3f centroid = tolvane::PlaneFit::Centroid(sums, nCount);
+  tolvane::PlaneFit::Scatter scatter;
+  for (std::size_t k = 0; k < nCount; ++k) scatter.Add(pointAt(k), centroid);
+  return {tolvane::PlaneFit::Plane(scatter, centroid), centroid};
+}
 
 }  // namespace
 
@@ -255,11 +268,34 @@ void KaCCalibrationPhantomCCTAnalyzer::ComputeKMeansClustering() {
   // The clusters before each pass; swapping in the storage of the pass before last avoids a
   // copy per pass.
   std::vector<std::vector<unsigned int>> previous = m_vecClusters;
+  // The assignment and the refit of all planes in two sweeps over the samples: the position
+  // sums are taken while assigning, the scatter in one pass by each sample's plane. Both keep
+  // each cluster's order, so the planes are those of EstimatePlanes.
+  const bool bFused = m_nNrPlanes <= KaCPlaneDistanceKernel::c_nMaxFusedPlanes &&
+                      m_vecClusters.size() == m_nNrPlanes && m_vecPlanes.size() == m_nNrPlanes;
+  std::vector<unsigned char> labels(bFused ? m_pClusteringSamples->GetNrSurfels() : 0);
+  std::vector<tolvane::PlaneFit::Sums> sums;
+  std::vector<tolvane::PlaneFit::Scatter> scatter;
   for (;;) {
     previous.swap(m_vecClusters);
     ClearClusters(m_vecClusters);
-    DistributeSamplesToClusters(m_pClusteringSamples, m_vecClusters);
-    EstimatePlanes(m_pClusteringSamples, m_vecClusters);
+    if (bFused) {
+      sums.assign(m_nNrPlanes, {});
+      scatter.assign(m_nNrPlanes, {});
+      KaCPlaneDistanceKernel::AssignAndSum(*m_pClusteringSamples, m_vecPlanes.data(), m_nNrPlanes,
+                                           m_vecClusters, labels.data(), sums.data());
+      for (size_t j = 0; j < m_nNrPlanes; ++j) {
+        m_vecCenters[j] = tolvane::PlaneFit::Centroid(sums[j], m_vecClusters[j].size());
+      }
+      KaCPlaneDistanceKernel::AddScatter(*m_pClusteringSamples, labels.data(), m_vecCenters.data(),
+                                         scatter.data());
+      for (size_t j = 0; j < m_nNrPlanes; ++j) {
+        m_vecPlanes[j] = tolvane::PlaneFit::Plane(scatter[j], m_vecCenters[j]);
+      }
+    } else {
+      DistributeSamplesToClusters(m_pClusteringSamples, m_vecClusters);
+      EstimatePlanes(m_pClusteringSamples, m_vecClusters);
+    }
     if (m_vecClusters == previous) break;
     if (++m_nNrIterations >= 100) break;
   }
@@ -272,38 +308,9 @@ void KaCCalibrationPhantomCCTAnalyzer::EstimatePlane(
     CbSmartPointer<const KaCSurfelCollectionCCT> pSamples, const std::vector<unsigned int>& cluster,
     size_t i) {
   const auto positions = pSamples->GetAccessor<CbVector3f>(eSurfelAttributePosition);
-  float sx = 0.0f, sy = 0.0f, sz = 0.0f;
-  for (unsigned int s : cluster) {
-    const CbVector3f& p = positions[s];
-    sx += p.x;
-    sy += p.y;
-    sz += p.z;
-  }
-  const float fInv = 1.0f / static_cast<float>(cluster.size());
-  const CbVector3f centroid(sx * fInv, sy * fInv, sz * fInv);
-
-  // Centroid and deviations in float, scatter sums in double.
-  double xx = 0.0, yx = 0.0, yy = 0.0, zx = 0.0, zy = 0.0, zz = 0.0;
-  for (unsigned int s : cluster) {
-    const CbVector3f& p = positions[s];
-    const float dx = p.x - centroid.x;
-    const float dy = p.y - centroid.y;
-    const float dz = p.z - centroid.z;
-    xx += static_cast<double>(dx * dx);
-    yx += static_cast<double>(dx * dy);
-    yy += static_cast<double>(dy * dy);
-    zx += static_cast<double>(dx * dz);
-    zy += static_cast<double>(dz * dy);
-    zz += static_cast<double>(dz * dz);
-  }
-  const double packed[6] = {xx, yx, yy, zx, zy, zz};
-  double vectors[9];
-  double values[3];
-  KaCCorrMath::semi_definite_symmetric(packed, 3, vectors, values);
-  const CbVector3f normal(static_cast<float>(vectors[6]), static_cast<float>(vectors[7]),
-                          static_cast<float>(vectors[8]));
-  m_vecPlanes[i] = CyPlane(normal, centroid);
-  m_vecCenters[i] = centroid;
+  auto fit = FitPlane(cluster.size(), [&](size_t k) { return positions[cluster[k]]; });
+  m_vecPlanes[i] = fit.first;
+  m_vecCenters[i] = fit.second;
 }
 
 void KaCCalibrationPhantomCCTAnalyzer::EstimatePlanes(
@@ -339,22 +346,41 @@ void KaCCalibrationPhantomCCTAnalyzer::RemoveOutliers(
     std::vector<std::vector<unsigned int>>& clusters) {
   const auto positions = pSamples->GetAccessor<CbVector3f>(eSurfelAttributePosition);
   const std::vector<std::vector<unsigned int>> source = clusters;
-  std::vector<std::pair<float, unsigned int>> entries;
+  std::vector<tolvane::DistanceKeySort::Entry> entries;
+  std::vector<tolvane::DistanceKeySort::Entry> scratch;
+  std::vector<CbVector3f> kept;
+  // Every refit of all planes after a cluster is cleaned changes only that cluster's plane: a
+  // plane fitted to a cluster that has not changed since comes out the same. So the first
+  // refit fits every plane, and each later one only the plane of the cluster just cleaned.
+  std::vector<bool> fitted(clusters.size(), false);
   for (int iPass = 0; iPass < 3; ++iPass) {
     for (size_t i = 0; i < source.size(); ++i) {
       const CyPlane& plane = m_vecPlanes[i];
       entries.clear();
-      for (unsigned int s : source[i]) entries.emplace_back(plane.GetDistance(positions[s]), s);
-      // A stable sort orders like a multimap that puts equal keys after the existing ones.
-      std::stable_sort(entries.begin(), entries.end(), KeyLess<std::pair<float, unsigned int>>);
+      for (unsigned int s : source[i]) {
+        entries.push_back(
+            {tolvane::DistanceKeySort::OrderedKey(plane.GetDistance(positions[s])), s});
+      }
+      // In the order of a multimap that puts equal keys after the existing ones.
+      tolvane::DistanceKeySort::Sort(entries, scratch);
       std::vector<unsigned int>& cluster = clusters[i];
       cluster.clear();
+      kept.clear();
       const auto nKeep = static_cast<std::uint64_t>(static_cast<float>(entries.size()) * fFraction);
       for (const auto& entry : entries) {
         if (cluster.size() > nKeep) break;
-        cluster.push_back(entry.second);
+        cluster.push_back(entry.nIndex);
+        kept.push_back(positions[entry.nIndex]);
       }
-      EstimatePlanes(pSamples, clusters);
+      // The cleaned cluster's positions are gathered once, in its order, for its fit.
+      const auto fit = FitPlane(kept.size(), [&kept](size_t k) { return kept[k]; });
+      m_vecPlanes[i] = fit.first;
+      m_vecCenters[i] = fit.second;
+      fitted[i] = true;
+      for (size_t j = 0; j < clusters.size(); ++j) {
+        if (!fitted[j]) EstimatePlane(pSamples, clusters[j], j);
+        fitted[j] = true;
+      }
     }
   }
 }

@@ -70,9 +70,13 @@ void KaCPlaneDistanceKernel::Distances(const float* px, const float* py, const f
   DistanceLoop(px, py, pz, mx, my, mz, n, plane, pDistances);
 }
 
-void KaCPlaneDistanceKernel::AssignToNearestPlanes(
-    const KaCSurfelCollectionCCT& samples, const CyPlane* pPlanes, std::size_t nPlanes,
-    std::vector<std::vector<unsigned int>>& clusters) {
+namespace {
+
+// The assignment, optionally with the sums and labels of the fused k-means pass (both null or
+// both set).
+void Assign(const KaCSurfelCollectionCCT& samples, const CyPlane* pPlanes, std::size_t nPlanes,
+            std::vector<std::vector<unsigned int>>& clusters, unsigned char* pLabels,
+            tolvane::PlaneFit::Sums* pSums) {
   const auto positions = samples.GetAccessor<CbVector3f>(eSurfelAttributePosition);
   const auto normals = samples.GetNormalAccessor();
   const CbVector3f* pTable = KaCNormalCodec::GetTable();
@@ -109,6 +113,36 @@ void KaCPlaneDistanceKernel::AssignToNearestPlanes(
         }
       }
       clusters[bestPlane].push_back(static_cast<unsigned int>(first + k));
+      if (pSums != nullptr) {
+        pLabels[first + k] = static_cast<unsigned char>(bestPlane);
+        pSums[bestPlane].Add(CbVector3f(px[k], py[k], pz[k]));
+      }
     }
+  }
+}
+
+}  // namespace
+
+void KaCPlaneDistanceKernel::AssignToNearestPlanes(
+    const KaCSurfelCollectionCCT& samples, const CyPlane* pPlanes, std::size_t nPlanes,
+    std::vector<std::vector<unsigned int>>& clusters) {
+  Assign(samples, pPlanes, nPlanes, clusters, nullptr, nullptr);
+}
+
+void KaCPlaneDistanceKernel::AssignAndSum(const KaCSurfelCollectionCCT& samples,
+                                          const CyPlane* pPlanes, std::size_t nPlanes,
+                                          std::vector<std::vector<unsigned int>>& clusters,
+                                          unsigned char* pLabels, tolvane::PlaneFit::Sums* pSums) {
+  Assign(samples, pPlanes, nPlanes, clusters, pLabels, pSums);
+}
+
+void KaCPlaneDistanceKernel::AddScatter(const KaCSurfelCollectionCCT& samples,
+                                        const unsigned char* pLabels, const CbVector3f* pCentroids,
+                                        tolvane::PlaneFit::Scatter* pScatter) {
+  const auto positions = samples.GetAccessor<CbVector3f>(eSurfelAttributePosition);
+  const unsigned int nSamples = samples.GetNrSurfels();
+  for (unsigned int s = 0; s < nSamples; ++s) {
+    const unsigned char j = pLabels[s];
+    pScatter[j].Add(positions[s], pCentroids[j]);
   }
 }

@@ -5,6 +5,7 @@
 
 #include "container/KaCSurfelCollectionCCT.h"
 #include "geometry/CyPlane.h"
+#include "phantom/PlaneFit.h"
 
 /// The hot loop of the phantom clustering: the distance of every sample to every plane and the
 /// assignment of each sample to its nearest plane. Private to the phantom analyzer.
@@ -25,6 +26,24 @@ class KaCPlaneDistanceKernel {
   static void AssignToNearestPlanes(const KaCSurfelCollectionCCT& samples, const CyPlane* pPlanes,
                                     std::size_t nPlanes,
                                     std::vector<std::vector<unsigned int>>& clusters);
+
+  /// The largest number of planes AssignAndSum and AddScatter handle (labels are bytes).
+  static constexpr std::size_t c_nMaxFusedPlanes = 256;
+
+  /// One k-means pass over the samples in two sweeps instead of one sweep plus a gather per
+  /// plane. AssignAndSum does what AssignToNearestPlanes does and, in the same sweep, writes
+  /// the plane of every sample s to pLabels[s] and adds its position to pSums[plane]
+  /// (PlaneFit::Sums::Add, in increasing sample order, that is in each cluster's order).
+  /// nPlanes <= c_nMaxFusedPlanes; pLabels holds GetNrSurfels() bytes, pSums nPlanes sums that
+  /// start at 0.
+  static void AssignAndSum(const KaCSurfelCollectionCCT& samples, const CyPlane* pPlanes,
+                           std::size_t nPlanes, std::vector<std::vector<unsigned int>>& clusters,
+                           unsigned char* pLabels, tolvane::PlaneFit::Sums* pSums);
+  /// Adds the position of every sample s, in increasing order, to pScatter[pLabels[s]] about
+  /// pCentroids[pLabels[s]] (PlaneFit::Scatter::Add), so that each plane's scatter is summed in
+  /// its cluster's order.
+  static void AddScatter(const KaCSurfelCollectionCCT& samples, const unsigned char* pLabels,
+                         const CbVector3f* pCentroids, tolvane::PlaneFit::Scatter* pScatter);
 
   /// The distances of n samples, given as separate coordinate arrays of positions (px, py, pz)
   /// and unit normals (mx, my, mz), from one plane, by the loop that the assignment uses; for
