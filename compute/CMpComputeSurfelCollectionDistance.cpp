@@ -1,5 +1,7 @@
 #include <tolvane/CMpComputeSurfelCollectionDistance.h>
 
+#include <tolvane/MovedPosition.h>
+
 #include <cmath>
 #include <cstdint>
 #include <utility>
@@ -13,19 +15,6 @@
 #include "geometry/CyMathConstants.h"
 
 namespace {
-
-// Moves p by the column-major matrix m as the homogeneous point (x, y, z, 1), in double, and
-// divides by the fourth component before narrowing to float.
-CbVector3f Transform(const double* m, const CbVector3f& p) noexcept {
-  const double x = p.x;
-  const double y = p.y;
-  const double z = p.z;
-  const double xp = m[0] * x + m[4] * y + m[8] * z + m[12];
-  const double yp = m[1] * x + m[5] * y + m[9] * z + m[13];
-  const double zp = m[2] * x + m[6] * y + m[10] * z + m[14];
-  const double wp = m[3] * x + m[7] * y + m[11] * z + m[15];
-  return {static_cast<float>(xp / wp), static_cast<float>(yp / wp), static_cast<float>(zp / wp)};
-}
 
 // Most bits per axis of the grid that orders the visits: 2^18 cells, a 1 MB histogram.
 constexpr unsigned int c_nMaxOrderBits = 6;
@@ -220,7 +209,7 @@ bool CMpComputeSurfelCollectionDistance::Compute() {
     const unsigned int i = vecOrder[k];
     // An unset moving normal gives the marker whatever is found, so the query is skipped.
     if (pNormalTable[movNormals[i]] == zero) continue;
-    const CbVector3f q = Transform(m_matTransformation.m, movPos[i]);
+    const CbVector3f q = tolvane::MovedPosition(m_matTransformation, movPos[i]);
     if (query.QueryNeighbors(q, 1) == 0) continue;
     const unsigned int j = query.GetNeighborPositionIndex(0);
     Prefetch(&refNormals[j]);

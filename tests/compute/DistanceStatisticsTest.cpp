@@ -1,0 +1,59 @@
+#include <tolvane/DistanceStatistics.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/CbException.h"
+
+namespace {
+
+using tolvane::DistanceStatistics;
+constexpr float c_fMarker = 3.4028235e38f;
+
+TEST(DistanceStatistics, FiguresWorkedOutByHandSkipMarkerAndNaN) {
+  // With a distance: -1, 1, 3, 5 (sorted). Mean 2, variance (9 + 1 + 1 + 9) / 4 = 5,
+  // RMS sqrt((1 + 1 + 9 + 25) / 4) = 3; quantile p at rank 3p between neighbours.
+  const DistanceStatistics s(
+      {3.0f, c_fMarker, -1.0f, std::numeric_limits<float>::quiet_NaN(), 5.0f, 1.0f});
+  EXPECT_EQ(s.GetNrSurfels(), 6u);
+  EXPECT_EQ(s.GetNrWithDistance(), 4u);
+  EXPECT_DOUBLE_EQ(s.GetMean(), 2.0);
+  EXPECT_DOUBLE_EQ(s.GetStandardDeviation(), std::sqrt(5.0));
+  EXPECT_DOUBLE_EQ(s.GetRms(), 3.0);
+  EXPECT_EQ(s.GetMinimum(), -1.0);
+  EXPECT_EQ(s.GetMaximum(), 5.0);
+  EXPECT_DOUBLE_EQ(s.GetPercentile(0.05), -0.7);
+  EXPECT_DOUBLE_EQ(s.GetPercentile(0.5), 2.0);
+  EXPECT_DOUBLE_EQ(s.GetPercentile(0.95), 4.7);
+  EXPECT_EQ(s.GetPercentile(0.0), -1.0);
+  EXPECT_EQ(s.GetPercentile(1.0), 5.0);
+  // Magnitudes 1, 1, 3, 5.
+  EXPECT_DOUBLE_EQ(s.GetAbsolutePercentile(0.5), 2.0);
+  EXPECT_DOUBLE_EQ(s.GetAbsolutePercentile(0.95), 4.7);
+
+  const DistanceStatistics none({c_fMarker, c_fMarker});
+  EXPECT_EQ(none.GetNrSurfels(), 2u);
+  EXPECT_EQ(none.GetNrWithDistance(), 0u);
+  for (double v : {none.GetMean(), none.GetStandardDeviation(), none.GetRms(), none.GetMinimum(),
+                   none.GetMaximum(), none.GetPercentile(0.5), none.GetAbsolutePercentile(0.95)}) {
+    EXPECT_TRUE(std::isnan(v));
+  }
+}
+
+TEST(DistanceStatistics, HistogramBinsEdgesAndOverflow) {
+  const DistanceStatistics s({-3.0f, -2.0f, -1.0f, 0.0f, 1.0f, 3.0f, 4.0f, 4.5f, c_fMarker});
+  const DistanceStatistics::Histogram h = s.GetHistogram(-2.0, 4.0, 3);
+  // Bins [-2, 0), [0, 2), [2, 4]: the upper bound falls in the last bin.
+  EXPECT_EQ(h.vecCounts, (std::vector<std::size_t>{2, 2, 2}));
+  EXPECT_EQ(h.nBelow, 1u);
+  EXPECT_EQ(h.nAbove, 1u);
+  EXPECT_EQ(h.fLower, -2.0);
+  EXPECT_EQ(h.fUpper, 4.0);
+  EXPECT_THROW((void)s.GetHistogram(0.0, 1.0, 0), CbException);
+  EXPECT_THROW((void)s.GetHistogram(1.0, 1.0, 4), CbException);
+}
+
+}  // namespace
