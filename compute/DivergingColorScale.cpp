@@ -1,6 +1,8 @@
 #include <tolvane/DivergingColorScale.h>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "base/CbException.h"
 #include "container/KaCSurfelCollectionCCT.h"
@@ -49,9 +51,16 @@ DivergingColorScale::Rgb DivergingColorScale::At(double t) noexcept {
   return {Mix(a.r, b.r, f), Mix(a.g, b.g, f), Mix(a.b, b.b, f)};
 }
 
+double DivergingColorScale::PositionOf(float v) const noexcept {
+  if (v == c_fNoValue || !(std::fabs(v) <= m_fMaxAbs)) {
+    return std::numeric_limits<double>::quiet_NaN();
+  }
+  return std::clamp(0.5 + 0.5 * static_cast<double>(v) / m_fRange, 0.0, 1.0);
+}
+
 DivergingColorScale::Rgb DivergingColorScale::ColorOf(float v) const noexcept {
-  if (v == c_fNoValue || !(std::fabs(v) <= m_fMaxAbs)) return c_noValue;
-  return At(0.5 + 0.5 * static_cast<double>(v) / m_fRange);
+  const double t = PositionOf(v);
+  return std::isnan(t) ? c_noValue : At(t);
 }
 
 void DivergingColorScale::Apply(KaCSurfelCollectionCCT& collection,

@@ -48,7 +48,10 @@ class DivergingColorScale {
   [[nodiscard]] float GetRange() const noexcept { return m_fRange; }
   [[nodiscard]] float GetMaxAbs() const noexcept { return m_fMaxAbs; }
 
-  /// The colour of value v.
+  /// Where value v sits along the scale: (v + R) / 2R clamped to [0, 1], or NaN when v is
+  /// shown grey (beyond the limit, not a number, or the marker).
+  [[nodiscard]] double PositionOf(float v) const noexcept;
+  /// The colour of value v: At(PositionOf(v)), or c_noValue.
   [[nodiscard]] Rgb ColorOf(float v) const noexcept;
   /// The colour at position t along the scale, t = 0 the low end (blue), 0.5 the centre, 1 the
   /// high end (red); t is clamped to [0, 1]. For legends.

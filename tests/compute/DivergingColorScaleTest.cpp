@@ -1,5 +1,6 @@
 #include <tolvane/DivergingColorScale.h>
 
+#include <cmath>
 #include <limits>
 #include <vector>
 
@@ -39,6 +40,10 @@ TEST(DivergingColorScale, SidesCentreEndsAndGrey) {
   const DivergingColorScale unlimited(1.0f, std::numeric_limits<float>::infinity());
   EXPECT_EQ(unlimited.ColorOf(DivergingColorScale::c_fNoValue), DivergingColorScale::c_noValue);
   EXPECT_EQ(unlimited.ColorOf(1e30f), c_red);
+  EXPECT_EQ(scale.PositionOf(-1.0f), 0.25);
+  EXPECT_EQ(scale.PositionOf(-4.0f), 0.0);
+  EXPECT_EQ(scale.PositionOf(4.0f), 1.0);
+  EXPECT_TRUE(std::isnan(scale.PositionOf(6.0f)));
   // Halfway between two entries the bytes are the rounded mean: entries 16 and 17.
   EXPECT_EQ(scale.ColorOf(2.0f / 32.0f), (Rgb{225, 219, 215}));
 }
