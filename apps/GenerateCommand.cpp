@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include <tolvane/KaCPhantomScanGenerator.h>
+#include "synth/PhantomScanGenerator.h"
 
 #include "Arguments.h"
 #include "Command.h"
@@ -39,7 +39,7 @@ const char c_szHelp[] =
 
 int GeneratePhantom(const Arguments& a) {
   a.RequirePositionals(2, 2, "OUT.ply");
-  KaCPhantomScanGenerator::Parameters p;
+  tolvane::synth::PhantomScanGenerator::Parameters p;
   p.nNrSurfels = static_cast<unsigned int>(a.GetInteger("count", 100000, 7, 100000000));
   p.fNoiseSigma = static_cast<float>(a.GetNumber("noise", 0.005));
   if (p.fNoiseSigma < 0.0f) throw UsageError("option '--noise' must not be negative");
@@ -50,7 +50,7 @@ int GeneratePhantom(const Arguments& a) {
   }
   Progress progress;
   progress.Step("generating the phantom scan");
-  const auto sp = KaCPhantomScanGenerator(p).Generate();
+  const auto sp = tolvane::synth::PhantomScanGenerator(p).Generate();
   files::Write(*sp, a.GetPositionals()[1], a.Has("ascii"), progress);
   return 0;
 }

@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include <tolvane/KaCCalibrationPhantomCCTAnalyzer.h>
-#include <tolvane/KaCPhantomScanGenerator.h>
+#include "synth/PhantomScanGenerator.h"
 
 #include "Arguments.h"
 #include "Command.h"
@@ -123,19 +123,20 @@ int Run(const std::vector<std::string>& args) {
   std::string source;
   const char* const why = "the analysis needs them";
   if (bBuiltIn) {
-    std::fprintf(stderr,
-                 "tolvane phantom: no scan given; analysing the built-in synthetic phantom "
-                 "(%u surfels, nominal geometry, %.3f mm Gaussian position noise, %.0f degrees "
-                 "normal noise, seed %u)\n",
-                 c_nBuiltInSurfels, static_cast<double>(c_fBuiltInNoise),
-                 static_cast<double>(KaCPhantomScanGenerator::Parameters().fNormalNoiseDegrees),
-                 c_nBuiltInSeed);
+    std::fprintf(
+        stderr,
+        "tolvane phantom: no scan given; analysing the built-in synthetic phantom "
+        "(%u surfels, nominal geometry, %.3f mm Gaussian position noise, %.0f degrees "
+        "normal noise, seed %u)\n",
+        c_nBuiltInSurfels, static_cast<double>(c_fBuiltInNoise),
+        static_cast<double>(tolvane::synth::PhantomScanGenerator::Parameters().fNormalNoiseDegrees),
+        c_nBuiltInSeed);
     progress.Step("generating the built-in phantom");
-    KaCPhantomScanGenerator::Parameters p;
+    tolvane::synth::PhantomScanGenerator::Parameters p;
     p.nNrSurfels = c_nBuiltInSurfels;
     p.fNoiseSigma = c_fBuiltInNoise;
     p.nSeed = c_nBuiltInSeed;
-    spScan = KaCPhantomScanGenerator(p).Generate();
+    spScan = tolvane::synth::PhantomScanGenerator(p).Generate();
     source = "built-in synthetic phantom";
   } else {
     source = a.GetPositionals()[0];

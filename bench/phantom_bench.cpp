@@ -14,7 +14,7 @@
 #include <benchmark/benchmark.h>
 
 #include <tolvane/KaCCalibrationPhantomCCTAnalyzer.h>
-#include <tolvane/KaCPhantomScanGenerator.h>
+#include "synth/PhantomScanGenerator.h"
 
 #include "BenchFloor.h"
 #include "tests/phantom/AnalyzerProbe.h"
@@ -26,10 +26,10 @@ namespace {
 using Probe = KaCCalibrationPhantomCCTAnalyzerProbe;
 
 Probe::Collection Scan(unsigned int n) {
-  KaCPhantomScanGenerator::Parameters p;
+  tolvane::synth::PhantomScanGenerator::Parameters p;
   p.nNrSurfels = n;
   p.fNoiseSigma = 0.01f;
-  return KaCPhantomScanGenerator(p).Generate();
+  return tolvane::synth::PhantomScanGenerator(p).Generate();
 }
 
 // Positions and normals of a scan as separate coordinate arrays, and the planes of an analysis.

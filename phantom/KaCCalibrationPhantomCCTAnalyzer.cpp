@@ -1,6 +1,7 @@
 #include <tolvane/KaCCalibrationPhantomCCTAnalyzer.h>
 
 #include <tolvane/KaCMpFtColorCode.h>
+#include <tolvane/PhantomGeometry.h>
 
 #include <algorithm>
 #include <cmath>
@@ -29,18 +30,6 @@
 namespace {
 
 constexpr float c_fLargestFloat = std::numeric_limits<float>::max();
-
-// Nominal corners A to H in the phantom's own frame, millimetres.
-const CbVector3f c_nominalCorners[8] = {
-    {-2.804922f, -4.246745f, -3.405958f}, {3.829352f, -4.374752f, -2.989024f},
-    {-2.644028f, 2.911513f, -3.571816f},  {3.978025f, 2.784213f, -3.155661f},
-    {-1.626094f, -1.887896f, -0.385802f}, {2.301943f, -1.963814f, -0.1391f},
-    {-1.569108f, 0.621682f, -0.442371f},  {2.353263f, 0.5464f, -0.196037f}};
-
-constexpr float c_fNominalDepth = 2.998553f;
-constexpr float c_fNominalShearing[4] = {2.689f, 2.668f, 2.690f, 2.664f};
-constexpr float c_fNominalWidth[4] = {7.161987f, 7.162447f, 2.510862f, 2.511384f};
-constexpr float c_fNominalHeight[4] = {6.648595f, 6.636336f, 3.936508f, 3.930820f};
 
 // Seconds of processor time since t0: the tick difference as a 32-bit integer, converted to
 // milliseconds, then scaled by 0.001f.
@@ -96,8 +85,6 @@ std::wstring FormatWide(const wchar_t* pFormat, ...) {
     text.resize(text.size() * 4);
   }
 }
-
-float Deviation(float fNominal, float fValue) { return std::fabs(fNominal - fValue) * 1000.0f; }
 
 CbVector3f Negated(const CbVector3f& a) { return {0.0f - a.x, 0.0f - a.y, 0.0f - a.z}; }
 
@@ -536,6 +523,15 @@ void KaCCalibrationPhantomCCTAnalyzer::SortPlanes(
 // ---------------------------------------------------------------------------------------------
 // Measurement
 
+namespace {
+
+CbVector3f NominalCorner(int k) {
+  const double* c = tolvane::phantom::c_nominalCorners[k];
+  return {static_cast<float>(c[0]), static_cast<float>(c[1]), static_cast<float>(c[2])};
+}
+
+}  // namespace
+
 void KaCCalibrationPhantomCCTAnalyzer::MeasurePhantom() {
   const std::vector<CyPlane>& p = m_vecPlanes;
   CyLine l01, l02, l04, l51, l52, l54;
@@ -572,7 +568,7 @@ void KaCCalibrationPhantomCCTAnalyzer::MeasurePhantom() {
   CbArray<CbVector3f> nominal;
   for (int k = 0; k < 8; ++k) {
     measured.Add(corners[k]);
-    nominal.Add(c_nominalCorners[k]);
+    nominal.Add(NominalCorner(k));
   }
   CyProcrustes procrustes;
   procrustes.SetInput(measured, nominal);
@@ -582,7 +578,7 @@ void KaCCalibrationPhantomCCTAnalyzer::MeasurePhantom() {
 
   m_vecLines.clear();
   for (int k = 0; k < 8; ++k) {
-    const CbVector3f fitted = transformation.Apply(c_nominalCorners[k]);
+    const CbVector3f fitted = transformation.Apply(NominalCorner(k));
     m_vecLines.push_back(corners[k]);
     m_vecLines.push_back(corners[k] + (fitted - corners[k]) * 100.0f);
   }
@@ -593,45 +589,37 @@ void KaCCalibrationPhantomCCTAnalyzer::MeasurePhantom() {
     m_vecLines.push_back(*edge[1]);
   }
 
-  const CbVector3f N = p[0].GetNormal();
-  const float depthA = (E - A).Dot(N);
-  const float depthB = (F - B).Dot(N);
-  const float depthC = (G - C).Dot(N);
-  const float depthD = (H - D).Dot(N);
-  const float depth = (depthB + depthA + depthC + depthD) * 0.25f;
-  const auto lateral = [&N](const CbVector3f& v) { return (v - N * v.Dot(N)).Length(); };
-  const float shearing[4] = {lateral(A - E), lateral(B - F), lateral(C - G), lateral(D - H)};
-  const float width[4] = {(A - C).Length(), (B - D).Length(), (E - G).Length(), (F - H).Length()};
-  const float height[4] = {(A - B).Length(), (C - D).Length(), (E - F).Length(), (G - H).Length()};
-
-  const float depthDeviation = Deviation(c_fNominalDepth, depth);
-  const float depthPercent = depthDeviation * 0.1f / c_fNominalDepth;
-  m_strDepthStatistics = FormatWide(
-      L"Depth: %.3f mm (%.3f, %.3f, %.3f, %.3f), Deviation: %.1f \u00B5m (%.2f percent)",
-      static_cast<double>(depth), static_cast<double>(depthA), static_cast<double>(depthB),
-      static_cast<double>(depthC), static_cast<double>(depthD), static_cast<double>(depthDeviation),
-      static_cast<double>(depthPercent));
+  namespace phantom = tolvane::phantom;
+  const phantom::Quantities<float> q = phantom::Measure<float>(corners, p[0].GetNormal());
+  const float depthDeviation = phantom::DeviationMicrons(phantom::c_fNominalDepth, q.meanDepth);
+  const float depthPercent = phantom::DepthDeviationPercent(depthDeviation);
+  m_strDepthStatistics =
+      FormatWide(L"Depth: %.3f mm (%.3f, %.3f, %.3f, %.3f), Deviation: %.1f \u00B5m (%.2f percent)",
+                 static_cast<double>(q.meanDepth), static_cast<double>(q.depth[0]),
+                 static_cast<double>(q.depth[1]), static_cast<double>(q.depth[2]),
+                 static_cast<double>(q.depth[3]), static_cast<double>(depthDeviation),
+                 static_cast<double>(depthPercent));
 
   double args[8];
   for (int k = 0; k < 4; ++k) {
-    args[2 * k] = shearing[k];
-    args[2 * k + 1] = Deviation(c_fNominalShearing[k], shearing[k]);
+    args[2 * k] = q.shearing[k];
+    args[2 * k + 1] = phantom::DeviationMicrons(phantom::c_fNominalShearing[k], q.shearing[k]);
   }
   m_strShearingStatistics = FormatWide(
       L"Shearing: %.3f mm (%.1f \u00B5m), %.3f mm (%.1f \u00B5m), %.3f mm (%.1f \u00B5m), "
       L"%.3f mm (%.1f \u00B5m)",
       args[0], args[1], args[2], args[3], args[4], args[5], args[6], args[7]);
   for (int k = 0; k < 4; ++k) {
-    args[2 * k] = width[k];
-    args[2 * k + 1] = Deviation(c_fNominalWidth[k], width[k]);
+    args[2 * k] = q.width[k];
+    args[2 * k + 1] = phantom::DeviationMicrons(phantom::c_fNominalWidth[k], q.width[k]);
   }
   m_strWidthStatistics = FormatWide(
       L"Width: %.3f mm (%.01f \u00B5m), %.3f mm (%.01f \u00B5m), %.3f mm (%.01f \u00B5m), "
       L"%.3f mm (%.01f \u00B5m)",
       args[0], args[1], args[2], args[3], args[4], args[5], args[6], args[7]);
   for (int k = 0; k < 4; ++k) {
-    args[2 * k] = height[k];
-    args[2 * k + 1] = Deviation(c_fNominalHeight[k], height[k]);
+    args[2 * k] = q.height[k];
+    args[2 * k + 1] = phantom::DeviationMicrons(phantom::c_fNominalHeight[k], q.height[k]);
   }
   m_strHeightStatistics = FormatWide(
       L"Height: %.3f mm (%.01f \u00B5m), %.3f mm (%.01f \u00B5m), %.3f mm (%.01f \u00B5m), "

@@ -91,9 +91,6 @@ class KaCCalibrationPhantomCCTAnalyzer {
   [[nodiscard]] std::wstring GetShearingStatistics() { return m_strShearingStatistics; }
 
  private:
-  // White-box tests of the stages.
-  friend struct KaCCalibrationPhantomCCTAnalyzerProbe;
-
   void InitPlanes();
   void InitPlanes2();
   void SortPlanes(const CbVector3f& direction, size_t first, size_t last,

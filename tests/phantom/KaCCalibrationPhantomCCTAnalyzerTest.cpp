@@ -1,7 +1,7 @@
 // The analyzer's stages on hand-made data, and its driver's bookkeeping.
 #include <tolvane/KaCCalibrationPhantomCCTAnalyzer.h>
 #include <tolvane/KaCMpFtColorCode.h>
-#include <tolvane/KaCPhantomScanGenerator.h>
+#include "synth/PhantomScanGenerator.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -19,6 +19,7 @@ namespace {
 
 using Probe = KaCCalibrationPhantomCCTAnalyzerProbe;
 using Collection = CbSmartPointer<const KaCSurfelCollectionCCT>;
+using tolvane::synth::PhantomScanGenerator;
 
 Collection Make(const std::vector<CbVector3f>& positions, const std::vector<CbVector3f>& normals) {
   CbSmartPointer<KaCSurfelCollectionCCT> c(
@@ -223,7 +224,7 @@ TEST(KaCCalibrationPhantomCCTAnalyzer, MeasurementTextsAndLines) {
 }
 
 TEST(KaCCalibrationPhantomCCTAnalyzer, ComputeRefusesBadSetupsAndLeavesInputsAlone) {
-  Collection scan = KaCPhantomScanGenerator(ScanParameters(3000, 0.0f)).Generate();
+  Collection scan = PhantomScanGenerator(ScanParameters(3000, 0.0f)).Generate();
   Collection tiny = Make({CbVector3f()}, {c_z});
   EXPECT_THROW(KaCCalibrationPhantomCCTAnalyzer(scan, nullptr, 7), CbException);
   EXPECT_THROW(KaCCalibrationPhantomCCTAnalyzer(scan, scan, 6).Compute(), CbException);
@@ -256,7 +257,7 @@ TEST(KaCCalibrationPhantomCCTAnalyzer, ComputeRefusesBadSetupsAndLeavesInputsAlo
 }
 
 TEST(KaCCalibrationPhantomCCTAnalyzer, DurationsAddUpAndMoveLeavesTextsInSource) {
-  Collection scan = KaCPhantomScanGenerator(ScanParameters(20000, 0.0f)).Generate();
+  Collection scan = PhantomScanGenerator(ScanParameters(20000, 0.0f)).Generate();
   KaCCalibrationPhantomCCTAnalyzer a(scan, scan, 7);
   std::srand(7);
   (void)a.Compute();
@@ -284,4 +285,63 @@ TEST(KaCCalibrationPhantomCCTAnalyzer, DurationsAddUpAndMoveLeavesTextsInSource)
   EXPECT_EQ(moved.GetLines().size(), 40u);
   EXPECT_EQ(Probe(moved).Samples().Get(), scan.Get());
   EXPECT_THROW((void)a.Compute(), CbException);
+}
+
+TEST(KaCCalibrationPhantomCCTAnalyzer, AverageErrorPerPlaneAndOverPlanesWithEmptyClusters) {
+  const Collection c = Make({{0, 0, 1}, {0, 0, -3}, {5, 0, 2}, {1, 1, 0}}, std::vector(4, c_z));
+  const Collection other = Make({{0, 0, 7}, {0, 0, 7}, {0, 0, 7}, {0, 0, 7}}, std::vector(4, c_z));
+  KaCCalibrationPhantomCCTAnalyzer a(other, c, 3);
+  Probe probe(a);
+  probe.Planes()[0] = CyPlane(c_z, CbVector3f(0, 0, 0));
+  probe.Planes()[1] = CyPlane(c_z, CbVector3f(0, 0, 1));
+  probe.Planes()[2] = CyPlane(c_z, CbVector3f(0, 0, 0.5f));
+  probe.ClustersOf() = {{0, 1}, {2, 3}, {}};
+  EXPECT_EQ(a.GetAverageError(0, c), 2.0f);  // (1 + 3) / 2
+  EXPECT_EQ(a.GetAverageError(1, c), 1.0f);
+  EXPECT_EQ(a.GetAverageError(1, nullptr), 1.0f);  // null: the samples collection
+  EXPECT_EQ(a.GetAverageError(1, other), 6.0f);
+  EXPECT_TRUE(std::isnan(a.GetAverageError(2, c)));  // empty: 0 / 0
+  EXPECT_TRUE(std::isnan(a.GetAverageError(c)));     // one NaN plane spoils the mean
+  probe.ClustersOf()[2] = {3};
+  EXPECT_EQ(a.GetAverageError(c), (2.0f + 1.0f + 0.5f) / 3.0f);
+  EXPECT_EQ(a.GetAverageError(nullptr), (2.0f + 1.0f + 0.5f) / 3.0f);
+
+  KaCCalibrationPhantomCCTAnalyzer moved(std::move(a));
+  EXPECT_TRUE(std::isnan(a.GetAverageError(c)));  // no clusters at all: 0 / 0
+  EXPECT_EQ(moved.GetAverageError(c), (2.0f + 1.0f + 0.5f) / 3.0f);
+}
+
+// Eight samples on a line through (k, 2k, 3k), normals along x, and eight planes: every restart
+// seeds one plane per sample, each sample keeps its plane, and every error is exactly 0. Plane
+// 7 is beyond the ordering, so it shows which restart's seeds Compute kept.
+TEST(KaCCalibrationPhantomCCTAnalyzer, FirstOfTiedRestartsSuppliesThePlanes) {
+  std::vector<CbVector3f> positions;
+  for (int k = 0; k < 8; ++k) positions.emplace_back(float(k), float(2 * k), float(3 * k));
+  const Collection c = Make(positions, std::vector<CbVector3f>(8, c_x));
+  ASSERT_LE(c->GetNormal(0).Dot(c->GetNormal(0)), 1.0f);  // no NaN angle term
+
+  const auto restartSeeds = [&](unsigned int state) {
+    KaCCalibrationPhantomCCTAnalyzer a(c, c, 8);
+    Probe probe(a);
+    std::srand(state);
+    std::vector<CbVector3f> seeds;
+    for (int r = 0; r < 3; ++r) {
+      probe.InitPlanes();
+      seeds.push_back(probe.Centers()[7]);
+      probe.KMeans();
+      EXPECT_EQ(a.GetAverageError(c), 0.0f);
+      EXPECT_EQ(probe.Centers()[7], seeds.back());
+    }
+    return seeds;
+  };
+  unsigned int state = 0;
+  std::vector<CbVector3f> seeds = restartSeeds(state);
+  while (seeds[0] == seeds[1] || seeds[0] == seeds[2] || seeds[1] == seeds[2]) {
+    ASSERT_LT(++state, 100u);
+    seeds = restartSeeds(state);
+  }
+  KaCCalibrationPhantomCCTAnalyzer a(c, c, 8);
+  std::srand(state);
+  (void)a.Compute();
+  EXPECT_EQ(Probe(a).Centers()[7], seeds[0]);
 }

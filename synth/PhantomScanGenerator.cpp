@@ -1,15 +1,17 @@
-#include <tolvane/KaCPhantomScanGenerator.h>
+#include "synth/PhantomScanGenerator.h"
 
 #include <cmath>
 #include <random>
 #include <string>
 #include <vector>
 
+#include <Eigen/Dense>
+
 #include "base/CbException.h"
 #include "container/KaCNormalCodec.h"
 #include "container/KaSurfelAttributes.h"
-#include "geometry/KaCCorrMath.h"
 
+namespace tolvane::synth {
 namespace {
 
 struct V3 {
@@ -25,15 +27,12 @@ V3 Cross(const V3& a, const V3& b) {
 V3 Unit(const V3& a) { return a * (1.0 / std::sqrt(Dot(a, a))); }
 double Length(const V3& a) { return std::sqrt(Dot(a, a)); }
 
-// The nominal corners A to H of the phantom's frame, millimetres.
-const V3 c_nominal[8] = {{-2.804922, -4.246745, -3.405958}, {3.829352, -4.374752, -2.989024},
-                         {-2.644028, 2.911513, -3.571816},  {3.978025, 2.784213, -3.155661},
-                         {-1.626094, -1.887896, -0.385802}, {2.301943, -1.963814, -0.1391},
-                         {-1.569108, 0.621682, -0.442371},  {2.353263, 0.5464, -0.196037}};
+namespace phantom = tolvane::phantom;
 
-// The three faces that meet at each corner A to H: the rim or floor, a y wall, an x wall.
-const int c_cornerFaces[8][3] = {{0, 1, 3}, {0, 1, 4}, {0, 2, 3}, {0, 2, 4},
-                                 {5, 1, 3}, {5, 1, 4}, {5, 2, 3}, {5, 2, 4}};
+V3 NominalCorner(int k) {
+  const double* c = phantom::c_nominalCorners[k];
+  return {c[0], c[1], c[2]};
+}
 
 // Corners of each wall and of the floor, in order around the face.
 const int c_wallCorners[4][4] = {{0, 1, 5, 4}, {2, 3, 7, 6}, {0, 2, 6, 4}, {1, 3, 7, 5}};
@@ -63,10 +62,14 @@ void FitPlane(const V3* pPoints, int n, V3& normal, V3& centroid) {
     packed[4] += d.z * d.y;
     packed[5] += d.z * d.z;
   }
-  double vectors[9];
-  double values[3];
-  KaCCorrMath::semi_definite_symmetric(packed, 3, vectors, values);
-  normal = Unit({vectors[6], vectors[7], vectors[8]});
+  Eigen::MatrixXd a(3, 3);
+  for (int r = 0, k = 0; r < 3; ++r) {
+    for (int c = 0; c <= r; ++c, ++k) a(r, c) = a(c, r) = packed[k];
+  }
+  // The eigenvector of the smallest eigenvalue (the solver sorts them ascending).
+  const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> solver(a);
+  const auto v = solver.eigenvectors().col(0);
+  normal = Unit({v(0), v(1), v(2)});
 }
 
 // The point where three planes meet (Cramer's rule).
@@ -113,9 +116,9 @@ struct Face {
 
 }  // namespace
 
-KaCPhantomScanGenerator::KaCPhantomScanGenerator(const Parameters& parameters)
+PhantomScanGenerator::PhantomScanGenerator(const Parameters& parameters)
     : m_parameters(parameters) {
-  const char* pFunction = "KaCPhantomScanGenerator::KaCPhantomScanGenerator";
+  const char* pFunction = "PhantomScanGenerator::PhantomScanGenerator";
   if (!(parameters.fNoiseSigma >= 0.0f) || !std::isfinite(parameters.fNoiseSigma) ||
       !(parameters.fNormalNoiseDegrees >= 0.0f) || !std::isfinite(parameters.fNormalNoiseDegrees)) {
     throw CbException(pFunction, __FILE__, __LINE__, "noise must be finite and not negative");
@@ -130,21 +133,41 @@ KaCPhantomScanGenerator::KaCPhantomScanGenerator(const Parameters& parameters)
     throw CbException(pFunction, __FILE__, __LINE__,
                       "tilted wall " + std::to_string(parameters.iTiltedWall) + " is not 0 to 4");
   }
+  if (!(parameters.fStrayFraction >= 0.0f && parameters.fStrayFraction <= 0.5f)) {
+    throw CbException(pFunction, __FILE__, __LINE__, "the stray share must lie in 0 to 0.5");
+  }
+  float fDensities = 0.0f;
+  for (float d : parameters.faceDensity) {
+    if (!(d >= 0.0f && d <= 1.0f)) {
+      throw CbException(pFunction, __FILE__, __LINE__, "face densities must lie in 0 to 1");
+    }
+    fDensities += d;
+  }
+  if (!(fDensities > 0.0f) || parameters.iHalfScannedFace < -1 || parameters.iHalfScannedFace > 6) {
+    throw CbException(pFunction, __FILE__, __LINE__,
+                      "no face to scan, or the half-scanned face is not -1 to 6");
+  }
+  for (int k = 0; k < 3; ++k) {
+    if (!std::isfinite(parameters.poseRotationDegrees[k]) ||
+        !std::isfinite(parameters.poseTranslation[k])) {
+      throw CbException(pFunction, __FILE__, __LINE__, "the pose must be finite");
+    }
+  }
 
   // Planes of the nominal phantom: the rim through A to D, the floor parallel to it through the
   // centre of E to H, each wall through its four corners, the base plate below the floor.
   V3 normals[7];
   V3 points[7];
-  const V3 rim[4] = {c_nominal[0], c_nominal[1], c_nominal[2], c_nominal[3]};
+  const V3 rim[4] = {NominalCorner(0), NominalCorner(1), NominalCorner(2), NominalCorner(3)};
   FitPlane(rim, 4, normals[0], points[0]);
   if (normals[0].z < 0.0) normals[0] = normals[0] * -1.0;  // away from the scanner
-  const V3 floor[4] = {c_nominal[4], c_nominal[5], c_nominal[6], c_nominal[7]};
+  const V3 floor[4] = {NominalCorner(4), NominalCorner(5), NominalCorner(6), NominalCorner(7)};
   V3 unused;
   FitPlane(floor, 4, unused, points[5]);
   normals[5] = normals[0];
   for (int w = 0; w < 4; ++w) {
     V3 corners[4];
-    for (int k = 0; k < 4; ++k) corners[k] = c_nominal[c_wallCorners[w][k]];
+    for (int k = 0; k < 4; ++k) corners[k] = NominalCorner(c_wallCorners[w][k]);
     FitPlane(corners, 4, normals[w + 1], points[w + 1]);
     if (normals[w + 1].z > 0.0) normals[w + 1] = normals[w + 1] * -1.0;  // towards the scanner
   }
@@ -167,7 +190,7 @@ KaCPhantomScanGenerator::KaCPhantomScanGenerator(const Parameters& parameters)
     m_unscaledPoints[i] = {points[i].x, points[i].y, points[i].z};
   }
   for (int k = 0; k < 8; ++k) {
-    const int* f = c_cornerFaces[k];
+    const int* f = phantom::c_cornerFaces[k];
     const V3 c =
         Meet(normals[f[0]], points[f[0]], normals[f[1]], points[f[1]], normals[f[2]], points[f[2]]);
     m_unscaledCorners[k] = {c.x, c.y, c.z};
@@ -184,15 +207,41 @@ KaCPhantomScanGenerator::KaCPhantomScanGenerator(const Parameters& parameters)
     const Vec3d& c = m_unscaledCorners[k];
     m_corners[k] = {c.x * s.x, c.y * s.y, c.z * s.z};
   }
+  m_quantities =
+      phantom::Measure<double>(m_corners, Vec3d{-m_normals[0].x, -m_normals[0].y, -m_normals[0].z});
+
+  // The pose's rotation matrix (Rodrigues).
+  const CbVector3f& r = parameters.poseRotationDegrees;
+  const V3 axisAngle = V3{r.x, r.y, r.z} * (3.14159265358979323846 / 180.0);
+  const double fAngle = Length(axisAngle);
+  const V3 k = fAngle > 0.0 ? axisAngle * (1.0 / fAngle) : V3{0.0, 0.0, 1.0};
+  const V3 e[3] = {{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}};
+  for (int c = 0; c < 3; ++c) {
+    const V3 column = Rotate(e[c], k, fAngle);
+    m_pose[0][c] = column.x;
+    m_pose[1][c] = column.y;
+    m_pose[2][c] = column.z;
+  }
+  m_bPosed = fAngle > 0.0 || parameters.poseTranslation != CbVector3f(0.0f, 0.0f, 0.0f);
 }
 
-CbSmartPointer<KaCSurfelCollectionCCT> KaCPhantomScanGenerator::Generate() const {
+PhantomScanGenerator::Vec3d PhantomScanGenerator::Posed(const Vec3d& p, bool bDirection) const {
+  if (!m_bPosed) return p;
+  const CbVector3f& t = m_parameters.poseTranslation;
+  const double w = bDirection ? 0.0 : 1.0;
+  return {m_pose[0][0] * p.x + m_pose[0][1] * p.y + m_pose[0][2] * p.z + w * t.x,
+          m_pose[1][0] * p.x + m_pose[1][1] * p.y + m_pose[1][2] * p.z + w * t.y,
+          m_pose[2][0] * p.x + m_pose[2][1] * p.y + m_pose[2][2] * p.z + w * t.z};
+}
+
+CbSmartPointer<KaCSurfelCollectionCCT> PhantomScanGenerator::Generate() const {
   const auto toV3 = [](const Vec3d& v) { return V3{v.x, v.y, v.z}; };
   V3 corners[8];
   for (int k = 0; k < 8; ++k) corners[k] = toV3(m_unscaledCorners[k]);
 
   // The field of view: fixed on the nominal opening, so a deformation shows as a change.
-  const double centerX = (c_nominal[0].x + c_nominal[1].x + c_nominal[2].x + c_nominal[3].x) / 4.0;
+  const double centerX =
+      (NominalCorner(0).x + NominalCorner(1).x + NominalCorner(2).x + NominalCorner(3).x) / 4.0;
   const double fovX0 = centerX - c_fHalfFieldX;
   const double fovX1 = centerX + c_fHalfFieldX;
   double openY0 = corners[0].y, openY1 = corners[0].y;
@@ -237,8 +286,9 @@ CbSmartPointer<KaCSurfelCollectionCCT> KaCPhantomScanGenerator::Generate() const
     // Sampling the xy box uniformly and lifting onto the plane gives a density per unit of
     // true area of 1 / |n.z| times that per unit of box; weighting the box by area / |n.z|
     // makes the density per true area equal on every face.
+    if (i == m_parameters.iHalfScannedFace) f.x1 = 0.5 * (f.x0 + f.x1);
     const double fArea = std::fmax(f.x1 - f.x0, 0.0) * std::fmax(f.y1 - f.y0, 0.0);
-    f.fWeight = fArea / std::fabs(f.normal.z);
+    f.fWeight = fArea / std::fabs(f.normal.z) * m_parameters.faceDensity[i];
     fTotalWeight += f.fWeight;
   }
 
@@ -260,7 +310,21 @@ CbSmartPointer<KaCSurfelCollectionCCT> KaCPhantomScanGenerator::Generate() const
   std::uniform_real_distribution<double> unit(0.0, 1.0);
   std::normal_distribution<double> gauss(0.0, 1.0);
   const double fSigma = prm.fNoiseSigma;
-  for (unsigned int s = 0; s < prm.nNrSurfels;) {
+  const auto nStrays = static_cast<unsigned int>(
+      std::lround(static_cast<double>(prm.nNrSurfels) * static_cast<double>(prm.fStrayFraction)));
+  const unsigned int nOnFaces = prm.nNrSurfels - nStrays;
+  // Writes surfel s from a point and a normal of the unscaled frame; scale and pose follow.
+  const auto put = [&](unsigned int s, double px, double py, double pz, const V3& normal,
+                       unsigned int nLabel) {
+    const Vec3d p = Posed({px * prm.scale.x, py * prm.scale.y, pz * prm.scale.z}, false);
+    positions[s] =
+        CbVector3f(static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z));
+    const Vec3d n = Posed({normal.x, normal.y, normal.z}, true);
+    normalCodes[s] = KaCNormalCodec::Encode(
+        CbVector3f(static_cast<float>(n.x), static_cast<float>(n.y), static_cast<float>(n.z)));
+    labels[s] = nLabel;
+  };
+  for (unsigned int s = 0; s < nOnFaces;) {
     double pick = unit(rng) * fTotalWeight;
     int i = 0;
     while (i < 6 && pick >= faces[i].fWeight) pick -= faces[i].fWeight, ++i;
@@ -278,69 +342,47 @@ CbSmartPointer<KaCSurfelCollectionCCT> KaCPhantomScanGenerator::Generate() const
       py += fSigma * gauss(rng);
       pz += fSigma * gauss(rng);
     }
-    positions[s] =
-        CbVector3f(static_cast<float>(px * prm.scale.x), static_cast<float>(py * prm.scale.y),
-                   static_cast<float>(pz * prm.scale.z));
     V3 n = scaledNormals[i];
     if (fNormalSigma > 0.0) {
       n = Unit(n +
                V3{fNormalSigma * gauss(rng), fNormalSigma * gauss(rng), fNormalSigma * gauss(rng)});
     }
-    normalCodes[s] = KaCNormalCodec::Encode(
-        CbVector3f(static_cast<float>(n.x), static_cast<float>(n.y), static_cast<float>(n.z)));
-    labels[s] = static_cast<unsigned int>(i);
+    put(s, px, py, pz, n, static_cast<unsigned int>(i));
     ++s;
+  }
+
+  // Stray points: the box of what the scanner sees, grown by 1 mm.
+  double z0 = faces[6].point.z, z1 = z0;
+  for (const V3& c : corners) {
+    z0 = std::fmin(z0, c.z);
+    z1 = std::fmax(z1, c.z);
+  }
+  const double box[3][2] = {
+      {fovX0 - 1.0, fovX1 + 1.0}, {faces[0].y0 - 1.0, faces[6].y1 + 1.0}, {z0 - 1.0, z1 + 1.0}};
+  for (unsigned int s = nOnFaces; s < prm.nNrSurfels; ++s) {
+    double q[3];
+    for (int k = 0; k < 3; ++k) q[k] = box[k][0] + (box[k][1] - box[k][0]) * unit(rng);
+    V3 n = Unit({gauss(rng), gauss(rng), gauss(rng)});
+    if (n.z > 0.0) n.z = -n.z;  // towards the scanner
+    // The box lies in the scaled frame; put() applies the scale again.
+    put(s, q[0] / prm.scale.x, q[1] / prm.scale.y, q[2] / prm.scale.z, n, c_nStrayLabel);
   }
   return spScan;
 }
 
-CbVector3f KaCPhantomScanGenerator::GetCorner(int k) const {
-  const Vec3d& c = m_corners[k];
+CbVector3f PhantomScanGenerator::GetCorner(int k) const {
+  const Vec3d c = Posed(m_corners[k], false);
   return {static_cast<float>(c.x), static_cast<float>(c.y), static_cast<float>(c.z)};
 }
 
-CbVector3f KaCPhantomScanGenerator::GetNormal(int i) const {
-  const Vec3d& n = m_normals[i];
+CbVector3f PhantomScanGenerator::GetNormal(int i) const {
+  const Vec3d n = Posed(m_normals[i], true);
   return {static_cast<float>(n.x), static_cast<float>(n.y), static_cast<float>(n.z)};
 }
 
-CbVector3f KaCPhantomScanGenerator::GetPoint(int i) const {
-  const Vec3d& p = m_points[i];
+CbVector3f PhantomScanGenerator::GetPoint(int i) const {
+  const Vec3d p = Posed(m_points[i], false);
   return {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)};
 }
 
-double KaCPhantomScanGenerator::GetDepth(int k) const {
-  const Vec3d& top = m_corners[k];
-  const Vec3d& bottom = m_corners[k + 4];
-  const Vec3d& n = m_normals[0];
-  // The rim normal away from the scanner.
-  return -((bottom.x - top.x) * n.x + (bottom.y - top.y) * n.y + (bottom.z - top.z) * n.z);
-}
-
-double KaCPhantomScanGenerator::GetMeanDepth() const {
-  return (GetDepth(1) + GetDepth(0) + GetDepth(2) + GetDepth(3)) * 0.25;
-}
-
-double KaCPhantomScanGenerator::GetShearing(int k) const {
-  const Vec3d& a = m_corners[k];
-  const Vec3d& e = m_corners[k + 4];
-  const V3 v = {a.x - e.x, a.y - e.y, a.z - e.z};
-  const V3 n = {m_normals[0].x, m_normals[0].y, m_normals[0].z};
-  return Length(v - n * Dot(v, n));
-}
-
-double KaCPhantomScanGenerator::GetWidth(int k) const {
-  // A-C, B-D, E-G, F-H.
-  const int pairs[4][2] = {{0, 2}, {1, 3}, {4, 6}, {5, 7}};
-  const Vec3d& a = m_corners[pairs[k][0]];
-  const Vec3d& b = m_corners[pairs[k][1]];
-  return Length({a.x - b.x, a.y - b.y, a.z - b.z});
-}
-
-double KaCPhantomScanGenerator::GetHeight(int k) const {
-  // A-B, C-D, E-F, G-H.
-  const int pairs[4][2] = {{0, 1}, {2, 3}, {4, 5}, {6, 7}};
-  const Vec3d& a = m_corners[pairs[k][0]];
-  const Vec3d& b = m_corners[pairs[k][1]];
-  return Length({a.x - b.x, a.y - b.y, a.z - b.z});
-}
+}  // namespace tolvane::synth
