@@ -6,7 +6,7 @@
 
 #include "Arguments.h"
 #include "Command.h"
-#include "FrameGenerator.h"
+#include "synth/FrameGenerator.h"
 #include "InputError.h"
 #include "Progress.h"
 #include "Files.h"
@@ -39,7 +39,7 @@ const char c_szHelp[] =
 
 int GeneratePhantom(const Arguments& a) {
   a.RequirePositionals(2, 2, "OUT.ply");
-  tolvane::synth::PhantomScanGenerator::Parameters p;
+  synth::PhantomScanGenerator::Parameters p;
   p.nNrSurfels = static_cast<unsigned int>(a.GetInteger("count", 100000, 7, 100000000));
   p.fNoiseSigma = static_cast<float>(a.GetNumber("noise", 0.005));
   if (p.fNoiseSigma < 0.0f) throw UsageError("option '--noise' must not be negative");
@@ -50,7 +50,7 @@ int GeneratePhantom(const Arguments& a) {
   }
   Progress progress;
   progress.Step("generating the phantom scan");
-  const auto sp = tolvane::synth::PhantomScanGenerator(p).Generate();
+  const auto sp = synth::PhantomScanGenerator(p).Generate();
   files::Write(*sp, a.GetPositionals()[1], a.Has("ascii"), progress);
   return 0;
 }
@@ -68,7 +68,7 @@ int GenerateFrames(const Arguments& a) {
                      (ec ? ": " + ec.message() : std::string()));
   }
   Progress progress;
-  const FrameGenerator generator(nCount, nSeed);
+  const synth::FrameGenerator generator(nCount, nSeed);
   for (unsigned int k = 0; k < nFrames; ++k) {
     progress.Step(Format("frame %u of %u", k + 1, nFrames));
     const auto sp = generator.Generate(k);

@@ -123,20 +123,19 @@ int Run(const std::vector<std::string>& args) {
   std::string source;
   const char* const why = "the analysis needs them";
   if (bBuiltIn) {
-    std::fprintf(
-        stderr,
-        "tolvane phantom: no scan given; analysing the built-in synthetic phantom "
-        "(%u surfels, nominal geometry, %.3f mm Gaussian position noise, %.0f degrees "
-        "normal noise, seed %u)\n",
-        c_nBuiltInSurfels, static_cast<double>(c_fBuiltInNoise),
-        static_cast<double>(tolvane::synth::PhantomScanGenerator::Parameters().fNormalNoiseDegrees),
-        c_nBuiltInSeed);
+    std::fprintf(stderr,
+                 "tolvane phantom: no scan given; analysing the built-in synthetic phantom "
+                 "(%u surfels, nominal geometry, %.3f mm Gaussian position noise, %.0f degrees "
+                 "normal noise, seed %u)\n",
+                 c_nBuiltInSurfels, static_cast<double>(c_fBuiltInNoise),
+                 static_cast<double>(synth::PhantomScanGenerator::Parameters().fNormalNoiseDegrees),
+                 c_nBuiltInSeed);
     progress.Step("generating the built-in phantom");
-    tolvane::synth::PhantomScanGenerator::Parameters p;
+    synth::PhantomScanGenerator::Parameters p;
     p.nNrSurfels = c_nBuiltInSurfels;
     p.fNoiseSigma = c_fBuiltInNoise;
     p.nSeed = c_nBuiltInSeed;
-    spScan = tolvane::synth::PhantomScanGenerator(p).Generate();
+    spScan = synth::PhantomScanGenerator(p).Generate();
     source = "built-in synthetic phantom";
   } else {
     source = a.GetPositionals()[0];

@@ -3,6 +3,8 @@
 #include <array>
 #include <vector>
 
+#include <tolvane/PhantomGeometry.h>
+
 #include "base/CbVector3f.h"
 
 namespace tolvane::cli {
@@ -16,12 +18,17 @@ namespace tolvane::cli {
 /// width 1 to 4 and height 1 to 4. A plain value; holds no references.
 class PhantomMeasurements {
  public:
-  static constexpr float c_fNominalDepth = 2.998553f;
-  static constexpr std::array<float, 4> c_fNominalShearing = {2.689f, 2.668f, 2.690f, 2.664f};
-  static constexpr std::array<float, 4> c_fNominalWidth = {7.161987f, 7.162447f, 2.510862f,
-                                                           2.511384f};
-  static constexpr std::array<float, 4> c_fNominalHeight = {6.648595f, 6.636336f, 3.936508f,
-                                                            3.930820f};
+  // The nominal values of tolvane/PhantomGeometry.h as arrays.
+  static constexpr float c_fNominalDepth = phantom::c_fNominalDepth;
+  static constexpr std::array<float, 4> c_fNominalShearing = {
+      phantom::c_fNominalShearing[0], phantom::c_fNominalShearing[1],
+      phantom::c_fNominalShearing[2], phantom::c_fNominalShearing[3]};
+  static constexpr std::array<float, 4> c_fNominalWidth = {
+      phantom::c_fNominalWidth[0], phantom::c_fNominalWidth[1], phantom::c_fNominalWidth[2],
+      phantom::c_fNominalWidth[3]};
+  static constexpr std::array<float, 4> c_fNominalHeight = {
+      phantom::c_fNominalHeight[0], phantom::c_fNominalHeight[1], phantom::c_fNominalHeight[2],
+      phantom::c_fNominalHeight[3]};
 
   /// vecLines must hold at least the 16 points of the eight corner segments; throws
   /// InputError otherwise.
@@ -37,13 +44,15 @@ class PhantomMeasurements {
   [[nodiscard]] bool IsFinite() const noexcept;
 
   /// |nominal - value| x 1000.
-  [[nodiscard]] static float Deviation(float fNominal, float fValue) noexcept;
+  [[nodiscard]] static float Deviation(float fNominal, float fValue) noexcept {
+    return phantom::DeviationMicrons(fNominal, fValue);
+  }
   [[nodiscard]] float GetDepthDeviation() const noexcept {
     return Deviation(c_fNominalDepth, m_fMeanDepth);
   }
   /// The depth deviation in percent of the nominal depth.
   [[nodiscard]] float GetDepthDeviationPercent() const noexcept {
-    return GetDepthDeviation() * 0.1f / c_fNominalDepth;
+    return phantom::DepthDeviationPercent(GetDepthDeviation());
   }
 
  private:

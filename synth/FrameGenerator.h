@@ -3,7 +3,7 @@
 #include "base/CbSmartPointer.h"
 #include "container/KaCSurfelCollectionCCT.h"
 
-namespace tolvane::cli {
+namespace tolvane::synth {
 
 /// Synthetic acquisition frames for trying the acquisition pipeline and the tissue filters:
 /// each frame is a 10 mm x 8 mm patch of a shallow bowl, z = 0.02 (x^2 + y^2) mm, seen by a
@@ -34,4 +34,4 @@ class FrameGenerator {
   unsigned int m_nSeed;
 };
 
-}  // namespace tolvane::cli
+}  // namespace tolvane::synth

@@ -1,10 +1,10 @@
-#include "FrameGenerator.h"
+#include "synth/FrameGenerator.h"
 
 #include <algorithm>
 #include <cmath>
 #include <random>
 
-namespace tolvane::cli {
+namespace tolvane::synth {
 
 namespace {
 
@@ -53,4 +53,4 @@ CbSmartPointer<KaCSurfelCollectionCCT> FrameGenerator::Generate(unsigned int nFr
   return sp;
 }
 
-}  // namespace tolvane::cli
+}  // namespace tolvane::synth
