@@ -2,7 +2,7 @@
 // changed plane only) against a straightforward path kept here: on seeded scans every plane,
 // centre, cluster, text and line must agree to the bit.
 #include <tolvane/KaCCalibrationPhantomCCTAnalyzer.h>
-#include <tolvane/KaCPhantomScanGenerator.h>
+#include "synth/PhantomScanGenerator.h"
 
 #include <algorithm>
 #include <cmath>
@@ -213,10 +213,10 @@ TEST(KaCCalibrationPhantomCCTAnalyzer, FastPathGivesTheBitsOfThePlainPath) {
                         {150000, 0.01f, 2.0f, 4, 4}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.nSurfels << " surfels, seed " << c.nSeed);
-    KaCPhantomScanGenerator::Parameters prm = ScanParameters(c.nSurfels, c.fNoise);
+    tolvane::synth::PhantomScanGenerator::Parameters prm = ScanParameters(c.nSurfels, c.fNoise);
     prm.fNormalNoiseDegrees = c.fNormalNoise;
     prm.nSeed = c.nSeed;
-    const Probe::Collection scan = KaCPhantomScanGenerator(prm).Generate();
+    const Probe::Collection scan = tolvane::synth::PhantomScanGenerator(prm).Generate();
     Probe::Collection clustering = scan;
     if (c.nThin > 1) {
       const unsigned int n = c.nSurfels / c.nThin;
