@@ -14,6 +14,7 @@
 #include <nanoflann.hpp>
 
 #include <tolvane/CMpComputeSurfelCollectionDistance.h>
+#include <tolvane/ParallelSurfelDistance.h>
 
 #include "BenchFloor.h"
 #include "container/KaCSurfelCollectionCCT.h"
@@ -222,6 +223,27 @@ void BM_CMpComputeSurfelCollectionDistance_Compute(benchmark::State& state) {
 BENCHMARK(BM_CMpComputeSurfelCollectionDistance_Compute)
     ->Arg(0)
     ->Arg(1)
+    ->Unit(benchmark::kMillisecond);
+
+// The same over several threads (state.range(1)) against the one-threaded raw queries: wall time,
+// so the ratio falls as threads are added (ideally to 1/threads of the one-threaded ratio).
+void BM_ParallelSurfelDistance_Compute(benchmark::State& state) {
+  const Scene& s = GetScene(static_cast<int>(state.range(0)));
+  (void)s.spReference->GetKdTree();
+  tolvane::ParallelSurfelDistance distance(static_cast<unsigned int>(state.range(1)));
+  distance.SetInput(*s.spReference, *s.spMoving, Motion(), 0.1f);
+  for (auto _ : state) {
+    distance.Compute();
+    benchmark::DoNotOptimize(distance.GetResult().data());
+  }
+  state.SetItemsProcessed(state.iterations() * s.spMoving->GetNrSurfels());
+  tolvane_bench::ReportFloorRatio(state, RawQueryFloor(static_cast<int>(state.range(0))));
+  Label(state);
+}
+BENCHMARK(BM_ParallelSurfelDistance_Compute)
+    ->ArgsProduct({{0, 1}, {1, 2}})
+    ->ArgNames({"random", "threads"})
+    ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
 // The whole measurement as a host without a built tree sees it: kd-tree build and Compute.
