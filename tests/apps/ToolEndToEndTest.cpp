@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -330,6 +332,53 @@ TEST_F(ToolTest, DistanceOfAKnownOffset) {
                                            "property float z\nend_header\n0 0 0\n";
   ExpectOneLineError(Run({"distance", m_dir.File("bare.ply"), m_dir.File("moving.ply")}),
                      {m_dir.File("bare.ply"), "no normals"});
+}
+
+// Two generated scans: any thread count prints the same summary and writes the same CSV, and
+// the percentiles taken by selection equal those of a full sort of the CSV's distances.
+TEST_F(ToolTest, DistanceDoesNotDependOnTheThreadCount) {
+  for (const char* seed : {"1", "2"}) {
+    ASSERT_EQ(Run({"generate", "phantom", m_dir.File(std::string("s") + seed + ".ply"), "--count",
+                   "30000", "--seed", seed})
+                  .status,
+              0);
+  }
+  std::string out;
+  std::string csv;
+  for (const char* n : {"1", "2", "5"}) {
+    const Result r = Run({"distance", m_dir.File("s1.ply"), m_dir.File("s2.ply"), "--threads", n,
+                          "--csv", m_dir.File("d.csv")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    if (out.empty()) {
+      out = r.out;
+      csv = ReadText(m_dir.File("d.csv"));
+    }
+    EXPECT_EQ(r.out, out) << n << " threads";
+    EXPECT_EQ(ReadText(m_dir.File("d.csv")), csv) << n << " threads";
+  }
+  std::vector<float> d;
+  for (const std::string& line : Lines(csv)) {
+    const std::string value = line.substr(line.find(',') + 1);
+    if (!value.empty() && value != "distance") d.push_back(std::stof(value));
+  }
+  ASSERT_GT(d.size(), 20000u);
+  std::sort(d.begin(), d.end());
+  const auto percentile = [&](double p) {
+    const double h = static_cast<double>(d.size() - 1) * p;
+    const auto lo = static_cast<std::size_t>(std::floor(h));
+    return d[lo] + (h - static_cast<double>(lo)) * (static_cast<double>(d[lo + 1]) - d[lo]);
+  };
+  const auto lines = Lines(out);
+  ASSERT_EQ(lines.size(), 10u) << out;
+  const double expected[] = {d.front(), d.back(), percentile(0.05), percentile(0.5),
+                             percentile(0.95)};
+  for (std::size_t k = 0; k < 5; ++k) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.6g", expected[k]);
+    EXPECT_EQ(lines[5 + k].substr(lines[5 + k].find(": ") + 2), buf) << lines[5 + k];
+  }
+  EXPECT_EQ(Run({"distance", m_dir.File("s1.ply"), m_dir.File("s2.ply"), "--threads", "0"}).status,
+            2);
 }
 
 TEST_F(ToolTest, FilterAndAcquireOnGeneratedFrames) {
