@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
-#include <initializer_list>
 #include <sstream>
 
 #include <tolvane/CFtColorCodeSurfelCollection.h>
@@ -88,30 +87,7 @@ CbMatrix4Rd ReadMatrixFile(const std::string& path) {
   return m;
 }
 
-// Moves into place, as a full sort would, the values that Percentile reads for each fraction
-// in ps and the smallest and largest value: afterwards values[k] is the k-th smallest for each
-// of those ranks k. Selection instead of a sort: each rank costs one pass over what lies above
-// the previous one.
-void SelectRanks(std::vector<float>& values, std::initializer_list<double> ps) {
-  if (values.empty()) return;
-  const std::size_t nLast = values.size() - 1;
-  std::vector<std::size_t> ranks = {0, nLast};
-  for (double p : ps) {
-    const auto lo = static_cast<std::size_t>(std::floor(static_cast<double>(nLast) * p));
-    ranks.push_back(lo);
-    ranks.push_back(std::min(lo + 1, nLast));
-  }
-  std::sort(ranks.begin(), ranks.end());
-  ranks.erase(std::unique(ranks.begin(), ranks.end()), ranks.end());
-  auto first = values.begin();
-  for (std::size_t k : ranks) {
-    std::nth_element(first, values.begin() + static_cast<std::ptrdiff_t>(k), values.end());
-    first = values.begin() + static_cast<std::ptrdiff_t>(k) + 1;
-  }
-}
-
-// Linear interpolation between the closest ranks of values sorted, or arranged by SelectRanks
-// for p.
+// Linear interpolation between the closest ranks of sorted values.
 double Percentile(const std::vector<float>& sorted, double p) {
   const double h = static_cast<double>(sorted.size() - 1) * p;
   const auto lo = static_cast<std::size_t>(std::floor(h));
@@ -203,7 +179,7 @@ int Run(const std::vector<std::string>& args) {
   for (float v : d) {
     if (v != CMpComputeSurfelCollectionDistance::c_fNoDistance) sorted.push_back(v);
   }
-  SelectRanks(sorted, {0.05, 0.50, 0.95});
+  std::sort(sorted.begin(), sorted.end());
 
   if (a.Has("csv")) {
     progress.Step("writing " + a.GetString("csv"));
@@ -223,7 +199,7 @@ int Run(const std::vector<std::string>& args) {
     if (!a.Has("range")) {
       std::vector<float> magnitudes(sorted);
       for (float& v : magnitudes) v = std::fabs(v);
-      SelectRanks(magnitudes, {0.95});
+      std::sort(magnitudes.begin(), magnitudes.end());
       r = magnitudes.empty() ? 0.0f : static_cast<float>(Percentile(magnitudes, 0.95));
       if (!(r > 0.0f)) r = 1.0f;
     }

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "base/CbException.h"
+#include "compute/RadixSort.h"
 
 namespace tolvane {
 
@@ -31,7 +32,7 @@ DistanceStatistics::DistanceStatistics(const std::vector<float>& distances)
   for (float d : distances) {
     if (d != c_fNoDistance && !std::isnan(d)) m_vecSorted.push_back(d);
   }
-  std::sort(m_vecSorted.begin(), m_vecSorted.end());
+  detail::RadixSortFloats(m_vecSorted);
   if (m_vecSorted.empty()) return;
   double sum = 0.0;
   double sumSquares = 0.0;
@@ -62,7 +63,7 @@ double DistanceStatistics::GetPercentile(double p) const noexcept {
 double DistanceStatistics::GetAbsolutePercentile(double p) const {
   std::vector<float> magnitudes(m_vecSorted);
   for (float& v : magnitudes) v = std::fabs(v);
-  std::sort(magnitudes.begin(), magnitudes.end());
+  detail::RadixSortFloats(magnitudes);
   return Quantile(magnitudes, p);
 }
 
