@@ -14,8 +14,10 @@ class KaCNormalCodec {
   /// use) and shared by the whole process.
   [[nodiscard]] static const CbVector3f* GetTable() noexcept;
   [[nodiscard]] static CbVector3f Decode(unsigned short code) noexcept { return GetTable()[code]; }
-  /// The code whose direction is nearest to v (largest cosine). v need not be unit length; the
-  /// zero vector and vectors with a NaN component give the unset code. The round trip
+  /// The code whose direction is nearest to v (largest cosine). v need not be unit length: any
+  /// float triple gives a defined code. The zero vector and vectors with a NaN component give
+  /// the unset code; tiny and huge vectors keep their direction; infinite components count as
+  /// +-1 and the finite ones beside them as 0. The round trip
   /// Decode(Encode(v)) stays within 0.65 degrees of v (the covering radius of the
   /// code lattice at the centre of an octant).
   [[nodiscard]] static unsigned short Encode(const CbVector3f& v) noexcept;

@@ -1,5 +1,6 @@
 #include "container/KaCNormalCodec.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -40,6 +41,29 @@ int LowBitsFor(int a, int b) {
   return (127 - a) * 128 + (127 - b);
 }
 
+// Brings any direction without NaN to a vector whose L1 norm is a normal, finite float, so
+// that the projection below never divides by a tiny sum nor converts an infinity to int.
+// Infinite components dominate: they become +-1 and the finite ones 0. A vector whose largest
+// component lies outside [2^-60, 2^60] is scaled by a power of two, which is exact and leaves
+// the nearest code unchanged; ordinary normals pass through untouched.
+bool MakeEncodable(CbVector3f& v) {
+  if (std::isnan(v.x) || std::isnan(v.y) || std::isnan(v.z)) return false;
+  if (std::isinf(v.x) || std::isinf(v.y) || std::isinf(v.z)) {
+    const auto unit = [](float c) { return std::isinf(c) ? std::copysign(1.0f, c) : 0.0f; };
+    v = CbVector3f(unit(v.x), unit(v.y), unit(v.z));
+    return true;
+  }
+  const float largest = std::max(std::fabs(v.x), std::max(std::fabs(v.y), std::fabs(v.z)));
+  if (largest == 0.0f) return false;
+  if (largest < 0x1p-60f || largest > 0x1p60f) {
+    int exponent = 0;
+    (void)std::frexp(largest, &exponent);
+    v = CbVector3f(std::ldexp(v.x, -exponent), std::ldexp(v.y, -exponent),
+                   std::ldexp(v.z, -exponent));
+  }
+  return true;
+}
+
 }  // namespace
 
 const CbVector3f* KaCNormalCodec::GetTable() noexcept {
@@ -52,12 +76,13 @@ const CbVector3f* KaCNormalCodec::GetTable() noexcept {
   return s_table.data();
 }
 
-unsigned short KaCNormalCodec::Encode(const CbVector3f& v) noexcept {
+unsigned short KaCNormalCodec::Encode(const CbVector3f& vIn) noexcept {
+  CbVector3f v = vIn;
+  if (!MakeEncodable(v)) return c_nUnsetCode;
   const float ax = std::fabs(v.x);
   const float ay = std::fabs(v.y);
   const float az = std::fabs(v.z);
   const float sum = ax + ay + az;
-  if (!(sum > 0.0f) || !std::isfinite(sum)) return c_nUnsetCode;
   unsigned int signBits = 0;
   if (v.x < 0.0f) signBits |= 0x8000u;
   if (v.y < 0.0f) signBits |= 0x4000u;

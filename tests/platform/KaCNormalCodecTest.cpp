@@ -1,4 +1,6 @@
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <random>
 #include <thread>
 #include <vector>
@@ -59,6 +61,46 @@ TEST(KaCNormalCodec, EncodesToTheNearestCodeWithinTheLatticeBound) {
   }
   EXPECT_EQ(KaCNormalCodec::Encode({0, 0, 0}), KaCNormalCodec::c_nUnsetCode);
   EXPECT_EQ(KaCNormalCodec::Encode({NAN, 1, 0}), KaCNormalCodec::c_nUnsetCode);
+}
+
+// Any float triple has a defined code (this test runs under UBSan in the asan preset), and
+// the guard that makes it so changes no code of an ordinary normal.
+TEST(KaCNormalCodec, EveryFloatTripleHasADefinedCode) {
+  using C = KaCNormalCodec;
+  std::mt19937 rng(2024);
+  // Uniform in [-1, 1) from the generator's bits alone, so the stream is the same everywhere.
+  const auto u = [&] {
+    return static_cast<float>(static_cast<int>(rng() >> 8) - (1 << 23)) * 0x1p-23f;
+  };
+  std::uint64_t hash = 1469598103934665603ull;  // FNV-1a over the codes
+  for (int k = 0; k < 2000000; ++k) {
+    const float s = (k & 1) ? 1.0f : 1e-3f;
+    const CbVector3f v(u(), u(), u() * s);
+    const unsigned short code = C::Encode(v);
+    hash = (hash ^ code) * 1099511628211ull;
+    // Power-of-two scalings far outside the ordinary range keep the code (down to where a
+    // component would turn subnormal and lose bits).
+    if (k % 64 == 0 && v.x != 0.0f) {
+      for (const float scale : {0x1p-90f, 0x1p-70f, 0x1p70f, 0x1p120f}) {
+        ASSERT_EQ(C::Encode(v * scale), code) << k << " " << scale;
+      }
+    }
+  }
+  // Codes of the encoder before the guard was added, for the same stream.
+  EXPECT_EQ(hash, 0x2866fff30e3a3e5dull);
+
+  const float inf = std::numeric_limits<float>::infinity();
+  const float big = std::numeric_limits<float>::max();
+  const float tiny = std::numeric_limits<float>::denorm_min();
+  EXPECT_EQ(C::Encode({0.0f, -0.0f, 0.0f}), C::c_nUnsetCode);
+  EXPECT_EQ(C::Encode({1.0f, NAN, 0.0f}), C::c_nUnsetCode);
+  EXPECT_EQ(C::Encode({inf, NAN, 0.0f}), C::c_nUnsetCode);
+  EXPECT_EQ(C::Encode({tiny, 0.0f, 0.0f}), C::Encode({1.0f, 0.0f, 0.0f}));
+  EXPECT_EQ(C::Encode({0.0f, -tiny, tiny}), C::Encode({0.0f, -1.0f, 1.0f}));
+  EXPECT_EQ(C::Encode({big, big, -big}), C::Encode({1.0f, 1.0f, -1.0f}));
+  EXPECT_EQ(C::Encode({big, 1.0f, 0.0f}), C::Encode({1.0f, 0.0f, 0.0f}));
+  EXPECT_EQ(C::Encode({-inf, 5.0f, 0.0f}), C::Encode({-1.0f, 0.0f, 0.0f}));
+  EXPECT_EQ(C::Encode({inf, inf, -inf}), C::Encode({1.0f, 1.0f, -1.0f}));
 }
 
 TEST(KaCNormalCodec, FlipReversesAndTableIsSharedAcrossThreads) {
