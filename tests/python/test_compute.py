@@ -1,0 +1,116 @@
+"""Distances, the phantom analysis, filters and settings agree with the tool on the same data."""
+
+import csv
+import json
+import math
+
+import numpy as np
+import pytest
+
+import tolvane
+from conftest import random_arrays
+
+
+@pytest.fixture(scope="module")
+def pair(tmp_path_factory):
+    """A phantom scan and a second, noisier scan of it, as files."""
+    d = tmp_path_factory.mktemp("pair")
+    tolvane.generate_phantom(count=20000, noise=0.0, seed=1).write(d / "reference.ply")
+    tolvane.generate_phantom(count=15000, noise=0.01, seed=2).write(d / "moving.ply")
+    return d / "reference.ply", d / "moving.ply"
+
+
+def test_distance_equals_the_tools_csv_and_summary(tool, pair, tmp_path):
+    ref, mov = pair
+    # Column-vector matrix with a small turn about z and a shift; the tool takes storage order.
+    a = math.radians(0.5)
+    t = np.array([[math.cos(a), -math.sin(a), 0, 0.01], [math.sin(a), math.cos(a), 0, -0.02],
+                  [0, 0, 1, 0.005], [0, 0, 0, 1]])
+    r = tolvane.distance(ref, mov, transform=t, max_distance=0.05)
+    assert r.values.dtype == np.float32 and r.values.shape == (15000,)
+    out = tool("distance", ref, mov, "--transform", " ".join(repr(v) for v in t.T.flatten()),
+               "--max-distance", "0.05", "--csv", tmp_path / "d.csv")
+    with open(tmp_path / "d.csv") as f:
+        rows = list(csv.DictReader(f))
+    expected = np.array([float(x["distance"]) if x["distance"] else np.nan for x in rows],
+                        dtype=np.float32)
+    np.testing.assert_array_equal(r.values, expected)  # NaN where the CSV is empty
+    assert 0 < np.count_nonzero(np.isnan(r.values)) < 15000
+    # The text summary is the same numbers printed with six digits.
+    text = dict(line.split(": ", 1) for line in out.stdout.splitlines())
+    s = r.summary
+    assert int(text["surfels"]) == s["surfels"] and int(text["with a distance"]) == s["with_distance"]
+    for name, key in [("mean", "mean"), ("standard deviation", "standard_deviation"),
+                      ("RMS", "rms"), ("minimum", "minimum"), ("maximum", "maximum"),
+                      ("5th percentile", "percentile_5"), ("50th percentile", "percentile_50"),
+                      ("95th percentile", "percentile_95")]:
+        assert text[name].split()[0] == f"{s[key]:.6g}", name
+
+
+def test_distance_summary_by_hand():
+    s = tolvane.distance_summary(np.array([np.nan, 1, 2, 3, 4], np.float32))
+    assert (s["surfels"], s["with_distance"]) == (5, 4)
+    assert s["mean"] == 2.5 and s["rms"] == math.sqrt(7.5) and s["minimum"] == 1
+    assert s["standard_deviation"] == math.sqrt(1.25)
+    assert s["percentile_5"] == pytest.approx(1.15) and s["percentile_50"] == 2.5
+    assert tolvane.distance_summary(np.array([np.nan], np.float32))["mean"] is None
+
+
+def test_phantom_to_dict_equals_the_tools_json(tool, pair):
+    ref, _ = pair
+    for seed in (1, 7):
+        d = tolvane.analyze_phantom(ref, seed=seed).to_dict()
+        j = json.loads(tool("phantom", ref, "--seed", seed, "--json").stdout)
+        for k in ("initialization_duration_s", "overall_duration_s"):  # processor time
+            assert d.pop(k) >= 0 and j.pop(k) >= 0
+        assert list(d) == list(j)
+        assert d == j
+    r = tolvane.analyze_phantom(ref, seed=1)
+    assert r.display_points.shape == (40, 3) and r.plane_normals.shape == (7, 3)
+    assert r.texts[0].startswith("Depth:") and len(r.coloured) == 20000
+    np.testing.assert_array_equal(r.corners, r.display_points[0:16:2])
+
+
+def test_phantom_errors():
+    with pytest.raises(ValueError, match="no normals"):
+        tolvane.analyze_phantom(tolvane.Collection.from_arrays(np.zeros((10, 3))))
+    few = tolvane.Collection.from_arrays(np.eye(3), normals=np.eye(3))
+    with pytest.raises(ValueError):
+        tolvane.analyze_phantom(few, seed=1)
+    with pytest.raises(ValueError, match="planes"):
+        tolvane.analyze_phantom(tolvane.generate_phantom(count=1000), planes=3)
+
+
+def test_filter_list_equals_the_tools_filter(tool, tmp_path):
+    a = random_arrays(3000, seed=11)
+    tolvane.Collection.from_arrays(**a).write(tmp_path / "in.ply")
+    steps = ["compensate", "classify=150", "discard-quality=0:0.2", "flip-normals",
+             "scale=1,2,0.5", "discard-cheek"]
+    tool("filter", tmp_path / "in.ply", tmp_path / "out.ply", *steps)
+    c = tolvane.read(tmp_path / "in.ply")
+    tolvane.FilterList([tolvane.compensate(), tolvane.classify(150),
+                        tolvane.discard_quality(0, 0.2), tolvane.flip_normals(),
+                        tolvane.scale((1, 2, 0.5)), tolvane.discard_cheek()]).apply(c)
+    expected = tolvane.read(tmp_path / "out.ply")
+    assert 0 < len(c) < 3000 and len(c) == len(expected)
+    for name in ("positions", "normal_codes", "colors", "quality", "tissue", "values"):
+        np.testing.assert_array_equal(getattr(c, name), getattr(expected, name), err_msg=name)
+
+
+def test_settings_read_and_write_the_tools_file(tool, own_settings):
+    s = tolvane.settings
+    s.open(own_settings)
+    assert s.path == str(own_settings)
+    assert s.as_dict()["GingivaQualityBeforeClassification"] == 0.5
+    s.color_compensate = False
+    s["colorcodedentity"] = 3
+    s.gingiva_quality_before_classification = 0.25
+    with pytest.raises(ValueError):
+        s.color_coded_entity = "three"
+    with pytest.raises(ValueError):
+        s["NoSuchKey"] = 1
+    s.save()
+    listed = tool("settings", "list", "--file", own_settings).stdout
+    assert "ColorCompensate=false" in listed and "ColorCodedEntity=3" in listed
+    assert "GingivaQualityBeforeClassification=0.25" in listed
+    assert not s.color_compensate and s.color_coded_entity == 3
