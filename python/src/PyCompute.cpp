@@ -6,15 +6,17 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include <tolvane/CMpComputeSurfelCollectionDistance.h>
+#include <tolvane/DistanceStatistics.h>
 #include <tolvane/KaCCalibrationPhantomCCTAnalyzer.h>
 #include <tolvane/KaCPhantomScanGenerator.h>
 
-#include "KaCPhantomMeasurements.h"
-#include "KaCPhantomReport.h"
+#include "PhantomMeasurements.h"
+#include "PhantomReport.h"
 #include "PyCollection.h"
 #include "PyErrors.h"
 
@@ -30,6 +32,31 @@ void RequireNormals(const PyCollection& c, const char* szRole, const char* szPur
   if (!c.bHasNormals) {
     PyRaise(EPyError::eValue, std::string(szRole) + " has no normals (nx ny nz); " + szPurpose);
   }
+}
+
+// A figure of the summary: None where there is none (no distance at all).
+py::object Figure(double f) { return std::isnan(f) ? py::none() : py::object(py::float_(f)); }
+
+// The summary of the tool's `distance`, by key, in its order.
+py::dict Summary(const tolvane::DistanceStatistics& s) {
+  py::dict d;
+  d["surfels"] = s.GetNrSurfels();
+  d["with_distance"] = s.GetNrWithDistance();
+  d["mean"] = Figure(s.GetMean());
+  d["standard_deviation"] = Figure(s.GetStandardDeviation());
+  d["rms"] = Figure(s.GetRms());
+  d["minimum"] = Figure(s.GetMinimum());
+  d["maximum"] = Figure(s.GetMaximum());
+  d["percentile_5"] = Figure(s.GetPercentile(0.05));
+  d["percentile_50"] = Figure(s.GetPercentile(0.50));
+  d["percentile_95"] = Figure(s.GetPercentile(0.95));
+  return d;
+}
+
+py::dict SummaryOf(const py::array_t<float, py::array::c_style | py::array::forcecast>& values) {
+  if (values.ndim() != 1) PyRaise(EPyError::eValue, "values: expected a 1-d array");
+  std::vector<float> v(values.data(), values.data() + values.size());
+  return Summary(tolvane::DistanceStatistics(v));
 }
 
 py::tuple Distance(const PyCollection& reference, const PyCollection& moving,
@@ -62,6 +89,7 @@ py::tuple Distance(const PyCollection& reference, const PyCollection& moving,
   py::array_t<float> values(moving.Get().GetNrSurfels());
   float fUsed = 0.0f;
   float* pOut = values.mutable_data();
+  std::unique_ptr<tolvane::DistanceStatistics> spStatistics;
   PyGuard(EPyError::eRuntime, [&] {
     py::gil_scoped_release release;
     CMpComputeSurfelCollectionDistance distance;
@@ -74,8 +102,9 @@ py::tuple Distance(const PyCollection& reference, const PyCollection& moving,
                     : d[i];
     }
     fUsed = distance.GetMaxDistance();
+    spStatistics = std::make_unique<tolvane::DistanceStatistics>(d);
   });
-  return py::make_tuple(values, fUsed);
+  return py::make_tuple(values, fUsed, Summary(*spStatistics));
 }
 
 py::array_t<float> Points(const std::vector<CbVector3f>& v) {
@@ -93,7 +122,8 @@ py::array_t<float> Four(const std::array<float, 4>& v) { return py::array_t<floa
 
 py::array_t<float> Deviations(const std::array<float, 4>& nominal, const std::array<float, 4>& v) {
   std::array<float, 4> d{};
-  for (std::size_t k = 0; k < 4; ++k) d[k] = KaCPhantomMeasurements::Deviation(nominal[k], v[k]);
+  for (std::size_t k = 0; k < 4; ++k)
+    d[k] = tolvane::cli::PhantomMeasurements::Deviation(nominal[k], v[k]);
   return Four(d);
 }
 
@@ -114,15 +144,15 @@ py::dict AnalyzePhantom(const PyCollection& scan, const PyCollection& samples,
     if (bSeed) std::srand(nSeed);
     spColoured = analyzer.Compute();
   });
-  const KaCPhantomMeasurements meas = PyGuard(EPyError::eValue, [&] {
-    return KaCPhantomMeasurements(analyzer.GetLines(), analyzer.GetNormal(0));
+  const tolvane::cli::PhantomMeasurements meas = PyGuard(EPyError::eValue, [&] {
+    return tolvane::cli::PhantomMeasurements(analyzer.GetLines(), analyzer.GetNormal(0));
   });
   if (!meas.IsFinite()) {
     PyRaise(EPyError::eValue,
             "the analysis found no corners (planes parallel or missing); is it a scan of the "
             "phantom with enough surfels on every face?");
   }
-  using M = KaCPhantomMeasurements;
+  using M = tolvane::cli::PhantomMeasurements;
   py::dict r;
   r["texts"] =
       std::vector<std::wstring>{analyzer.GetDepthStatistics(), analyzer.GetShearingStatistics(),
@@ -132,7 +162,7 @@ py::dict AnalyzePhantom(const PyCollection& scan, const PyCollection& samples,
   py::array_t<std::int64_t> counts(static_cast<py::ssize_t>(analyzer.GetNrPlanes()));
   for (std::size_t i = 0; i < analyzer.GetNrPlanes(); ++i) {
     normals.push_back(analyzer.GetNormal(i));
-    roles.push_back(KaCPhantomReport::PlaneRole(i));
+    roles.push_back(tolvane::cli::phantom_report::PlaneRole(i));
     counts.mutable_at(static_cast<py::ssize_t>(i)) =
         static_cast<std::int64_t>(analyzer.GetNrSamples(i));
   }
@@ -186,6 +216,11 @@ PyCollectionPtr GeneratePhantom(unsigned int nCount, float fNoise, float fNormal
 void PyBindCompute(py::module_& m) {
   m.def("_distance", &Distance, py::arg("reference"), py::arg("moving"), py::arg("transform"),
         py::arg("max_distance"));
+  m.def("distance_summary", &SummaryOf, py::arg("values"), R"doc(
+The summary of `tolvane distance` for per-surfel distances (NaN where none): surfels,
+with_distance, mean, standard_deviation (of the population), rms, minimum, maximum and the
+5th, 50th and 95th percentiles (linear between the closest ranks), summed in double precision.
+Without any distance the figures are None.)doc");
   m.def("_analyze_phantom", &AnalyzePhantom, py::arg("scan"), py::arg("samples"), py::arg("seed"),
         py::arg("planes"));
   m.def("generate_phantom", &GeneratePhantom, py::arg("count") = 100000, py::arg("noise") = 0.005f,

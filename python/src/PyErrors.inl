@@ -1,6 +1,6 @@
 #pragma once
 
-#include "KaCInputError.h"
+#include "InputError.h"
 #include "base/CbException.h"
 
 template <class F>
@@ -9,7 +9,7 @@ decltype(auto) PyGuard(EPyError eKind, F&& f) {
     return f();
   } catch (const CbException& e) {
     PyRaise(eKind, e);
-  } catch (const KaCInputError& e) {
+  } catch (const tolvane::cli::InputError& e) {
     PyRaise(EPyError::eValue, e.what());
   }
 }

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "KaCToolSettings.h"
+#include "Settings.h"
 #include "PyErrors.h"
 #include "tissue/KaCSettingsStore.h"
 #include "tissue/KaCToothTissueMath.h"
@@ -17,14 +17,14 @@ bool s_bOpened = false;
 
 void Open(const std::string& strPath) {
   PyGuard(EPyError::eFile, [&] {
-    KaCToolSettings::Open(KaCToolSettings::ResolvePath(strPath));
-    KaCToolSettings::RestoreToothTissueThreshold();
+    tolvane::cli::settings::Open(tolvane::cli::settings::ResolvePath(strPath));
+    tolvane::cli::settings::RestoreToothTissueThreshold();
   });
   s_bOpened = true;
 }
 
 std::string Key(const std::string& strName) {
-  const std::string key = KaCToolSettings::FindKey(strName);
+  const std::string key = tolvane::cli::settings::FindKey(strName);
   if (key.empty()) PyRaise(EPyError::eValue, "unknown setting '" + strName + "'");
   return key;
 }
@@ -44,15 +44,15 @@ void PyBindSettings(py::module_& m) {
   });
   m.def("_settings_save", [] {
     PySettingsEnsureOpen();
-    PyGuard(EPyError::eFile, [] { KaCToolSettings::Save(); });
+    PyGuard(EPyError::eFile, [] { tolvane::cli::settings::Save(); });
   });
-  m.def("_settings_keys", [] { return KaCToolSettings::GetKeys(); });
+  m.def("_settings_keys", [] { return tolvane::cli::settings::GetKeys(); });
   m.def(
       "_settings_get",
       [](const std::string& name) {
         PySettingsEnsureOpen();
         const std::string key = Key(name);
-        return PyGuard(EPyError::eValue, [&] { return KaCToolSettings::GetText(key); });
+        return PyGuard(EPyError::eValue, [&] { return tolvane::cli::settings::GetText(key); });
       },
       py::arg("key"));
   m.def(
@@ -60,7 +60,7 @@ void PyBindSettings(py::module_& m) {
       [](const std::string& name, const std::string& text) {
         PySettingsEnsureOpen();
         const std::string key = Key(name);
-        PyGuard(EPyError::eValue, [&] { KaCToolSettings::SetText(key, text); });
+        PyGuard(EPyError::eValue, [&] { tolvane::cli::settings::SetText(key, text); });
       },
       py::arg("key"), py::arg("text"));
   m.def("_tooth_tissue_threshold", [] {

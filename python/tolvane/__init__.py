@@ -18,7 +18,6 @@ Run many scans on a Dask cluster with ``python3 -m tolvane.batch`` (see tolvane.
 
 from __future__ import annotations
 
-import math
 import os
 from typing import Any, Dict, List, Optional, Sequence, Union
 
@@ -34,6 +33,7 @@ from ._tolvane import (
     colour_by_quality,
     compensate,
     discard_cheek,
+    distance_summary,
     discard_quality,
     flip_normals,
     generate_phantom,
@@ -76,47 +76,11 @@ def _shortest(v: float) -> Optional[float]:
     return float(repr(v)) if np.isfinite(v) else None
 
 
-# The summary of `tolvane distance`: its keys in the tool's order.
-SUMMARY_KEYS = ("surfels", "with_distance", "mean", "standard_deviation", "rms", "minimum",
-                "maximum", "percentile_5", "percentile_50", "percentile_95")
-
-
-def distance_summary(values: np.ndarray) -> Dict[str, Any]:
-    """The tool's distance summary of per-surfel distances (NaN where none): counts, then mean,
-    population standard deviation and RMS summed in double precision, minimum, maximum and the
-    5th, 50th and 95th percentiles interpolated linearly between the closest ranks. Without any
-    distance the statistics are None."""
-    values = np.asarray(values, dtype=np.float32)
-    d = np.sort(values[~np.isnan(values)]).astype(np.float64)
-    s: Dict[str, Any] = {"surfels": int(values.size), "with_distance": int(d.size)}
-    if d.size == 0:
-        s.update({k: None for k in SUMMARY_KEYS[2:]})
-        return s
-    mean = float(np.sum(d)) / d.size
-
-    def percentile(p: float) -> float:
-        h = (d.size - 1) * p
-        lo = math.floor(h)
-        hi = min(lo + 1, d.size - 1)
-        return float(d[lo] + (h - lo) * (d[hi] - d[lo]))
-
-    s.update({
-        "mean": mean,
-        "standard_deviation": math.sqrt(float(np.sum((d - mean) ** 2)) / d.size),
-        "rms": math.sqrt(float(np.sum(d * d)) / d.size),
-        "minimum": float(d[0]),
-        "maximum": float(d[-1]),
-        "percentile_5": percentile(0.05),
-        "percentile_50": percentile(0.50),
-        "percentile_95": percentile(0.95),
-    })
-    return s
-
-
 class DistanceResult:
     """The result of distance(): values, summary, max_distance and transform."""
 
-    def __init__(self, values: np.ndarray, max_distance: float, transform: np.ndarray):
+    def __init__(self, values: np.ndarray, max_distance: float, transform: np.ndarray,
+                 summary: Dict[str, Any]):
         #: float32 array, one signed distance per moving surfel in the files' unit, NaN where
         #: the surfel has no distance (no normal, or laterally beyond max_distance).
         self.values = values
@@ -124,8 +88,8 @@ class DistanceResult:
         self.max_distance = max_distance
         #: The 4x4 transformation applied to the moving scan.
         self.transform = transform
-        #: The summary with the keys of the tool's distance summary (see distance_summary).
-        self.summary = distance_summary(values)
+        #: The figures of the tool's distance summary, by key (see distance_summary).
+        self.summary = summary
 
     def __repr__(self) -> str:
         s = self.summary
@@ -148,8 +112,8 @@ def distance(reference: Union[Collection, PathLike], moving: Union[Collection, P
     ref = _collection(reference)
     mov = _collection(moving)
     t = np.eye(4) if transform is None else np.asarray(transform, dtype=np.float64)
-    values, used = _tolvane._distance(ref, mov, t, max_distance)
-    return DistanceResult(values, float(used), t)
+    values, used, summary = _tolvane._distance(ref, mov, t, max_distance)
+    return DistanceResult(values, float(used), t, summary)
 
 
 class PhantomResult:
