@@ -13,12 +13,14 @@
 #include <tolvane/CMpComputeSurfelCollectionDistance.h>
 #include <tolvane/DistanceStatistics.h>
 #include <tolvane/KaCCalibrationPhantomCCTAnalyzer.h>
-#include <tolvane/KaCPhantomScanGenerator.h>
+#include <tolvane/ParallelSurfelDistance.h>
 
 #include "PhantomMeasurements.h"
 #include "PhantomReport.h"
 #include "PyCollection.h"
 #include "PyErrors.h"
+#include "synth/FrameGenerator.h"
+#include "synth/PhantomScanGenerator.h"
 
 namespace py = pybind11;
 
@@ -60,7 +62,8 @@ py::dict SummaryOf(const py::array_t<float, py::array::c_style | py::array::forc
 }
 
 py::tuple Distance(const PyCollection& reference, const PyCollection& moving,
-                   const py::object& transform, const py::object& maxDistance) {
+                   const py::object& transform, const py::object& maxDistance,
+                   unsigned int nThreads) {
   const char* const why = "signed distances need the normals";
   RequireNormals(reference, "reference", why);
   RequireNormals(moving, "moving", why);
@@ -92,7 +95,7 @@ py::tuple Distance(const PyCollection& reference, const PyCollection& moving,
   std::unique_ptr<tolvane::DistanceStatistics> spStatistics;
   PyGuard(EPyError::eRuntime, [&] {
     py::gil_scoped_release release;
-    CMpComputeSurfelCollectionDistance distance;
+    tolvane::ParallelSurfelDistance distance(nThreads);
     distance.SetInput(reference.Get(), moving.Get(), m, fMax);
     distance.Compute();
     const std::vector<float>& d = distance.GetResult();
@@ -192,30 +195,52 @@ py::dict AnalyzePhantom(const PyCollection& scan, const PyCollection& samples,
   return r;
 }
 
+CbVector3f Vector3(const std::vector<float>& v, const char* szName) {
+  if (v.size() != 3) PyRaise(EPyError::eValue, std::string(szName) + ": expected three numbers");
+  return {v[0], v[1], v[2]};
+}
+
 PyCollectionPtr GeneratePhantom(unsigned int nCount, float fNoise, float fNormalNoise,
-                                unsigned int nSeed, const std::vector<float>& scale) {
-  if (scale.size() != 3) PyRaise(EPyError::eValue, "scale: expected three factors");
-  KaCPhantomScanGenerator::Parameters p;
+                                unsigned int nSeed, const std::vector<float>& scale,
+                                float fStrayFraction, const std::vector<float>& rotation,
+                                const std::vector<float>& translation) {
+  tolvane::synth::PhantomScanGenerator::Parameters p;
   p.nNrSurfels = nCount;
   p.fNoiseSigma = fNoise;
   p.fNormalNoiseDegrees = fNormalNoise;
   p.nSeed = nSeed;
-  p.scale = CbVector3f(scale[0], scale[1], scale[2]);
+  p.scale = Vector3(scale, "scale");
+  p.fStrayFraction = fStrayFraction;
+  p.poseRotationDegrees = Vector3(rotation, "rotation");
+  p.poseTranslation = Vector3(translation, "translation");
   return PyGuard(EPyError::eValue, [&] {
     CbSmartPointer<KaCSurfelCollectionCCT> sp;
     {
       py::gil_scoped_release release;
-      sp = KaCPhantomScanGenerator(p).Generate();
+      sp = tolvane::synth::PhantomScanGenerator(p).Generate();
     }
     return std::make_shared<PyCollection>(sp, true);
   });
+}
+
+std::vector<PyCollectionPtr> GenerateFrames(unsigned int nFrames, unsigned int nCount,
+                                            unsigned int nSeed) {
+  std::vector<CbSmartPointer<KaCSurfelCollectionCCT>> frames;
+  {
+    py::gil_scoped_release release;
+    const tolvane::synth::FrameGenerator generator(nCount, nSeed);
+    for (unsigned int k = 0; k < nFrames; ++k) frames.push_back(generator.Generate(k));
+  }
+  std::vector<PyCollectionPtr> out;
+  for (auto& sp : frames) out.push_back(std::make_shared<PyCollection>(sp, true));
+  return out;
 }
 
 }  // namespace
 
 void PyBindCompute(py::module_& m) {
   m.def("_distance", &Distance, py::arg("reference"), py::arg("moving"), py::arg("transform"),
-        py::arg("max_distance"));
+        py::arg("max_distance"), py::arg("threads"));
   m.def("distance_summary", &SummaryOf, py::arg("values"), R"doc(
 The summary of `tolvane distance` for per-surfel distances (NaN where none): surfels,
 with_distance, mean, standard_deviation (of the population), rms, minimum, maximum and the
@@ -225,10 +250,18 @@ Without any distance the figures are None.)doc");
         py::arg("planes"));
   m.def("generate_phantom", &GeneratePhantom, py::arg("count") = 100000, py::arg("noise") = 0.005f,
         py::arg("normal_noise") = 2.0f, py::arg("seed") = 1u,
-        py::arg("scale") = std::vector<float>{1.0f, 1.0f, 1.0f}, R"doc(
-A synthetic scan of the calibration phantom in its nominal frame (millimetres), as
-`tolvane generate phantom` writes it: count surfels on the seven faces, Gaussian position
-noise of standard deviation noise (mm) per coordinate, normals scattered by normal_noise
-degrees, scale factors per axis applied afterwards. values holds each surfel's face number.
-Deterministic for given arguments.)doc");
+        py::arg("scale") = std::vector<float>{1.0f, 1.0f, 1.0f}, py::arg("stray") = 0.0f,
+        py::arg("rotation") = std::vector<float>{0.0f, 0.0f, 0.0f},
+        py::arg("translation") = std::vector<float>{0.0f, 0.0f, 0.0f}, R"doc(
+A synthetic scan of the calibration phantom (millimetres), as `tolvane generate phantom`
+writes it: count surfels on the seven faces, Gaussian position noise of standard deviation
+noise (mm) per coordinate, normals scattered by normal_noise degrees, scale factors per axis,
+a share `stray` (0..0.5) of stray points around the phantom, and a rigid pose applied last:
+rotation as axis times angle in degrees, then translation in mm. values holds each surfel's
+face number (7 for stray points). Deterministic for given arguments.)doc");
+  m.def("generate_frames", &GenerateFrames, py::arg("frames") = 12u, py::arg("count") = 5000u,
+        py::arg("seed") = 1u, R"doc(
+Synthetic acquisition frames, as `tolvane generate frames` writes them: patches of a shallow
+bowl with tooth- and gingiva-coloured bands, frame k starting at x = 1.5 k mm. A list of
+collections; deterministic for given arguments.)doc");
 }

@@ -36,6 +36,7 @@ from ._tolvane import (
     distance_summary,
     discard_quality,
     flip_normals,
+    generate_frames,
     generate_phantom,
     quality_to_one,
     scale,
@@ -43,7 +44,7 @@ from ._tolvane import (
 
 __all__ = [
     "Collection", "Filter", "FilterList", "DistanceResult", "PhantomResult", "read", "distance",
-    "distance_summary", "analyze_phantom", "generate_phantom", "settings", "compensate",
+    "distance_summary", "analyze_phantom", "generate_phantom", "generate_frames", "settings", "compensate",
     "classify", "quality_to_one", "discard_quality", "discard_cheek", "flip_normals", "scale",
     "colour_by_quality", "color_by_quality",
 ]
@@ -99,7 +100,8 @@ class DistanceResult:
 
 def distance(reference: Union[Collection, PathLike], moving: Union[Collection, PathLike],
              transform: Optional[Any] = None,
-             max_distance: Optional[float] = None) -> DistanceResult:
+             max_distance: Optional[float] = None,
+             threads: Optional[int] = None) -> DistanceResult:
     """Signed distance of every surfel of `moving`, moved by `transform`, to the surface of
     `reference`: along the normal of the nearest reference surfel, positive on the side its
     normal points to, as `tolvane distance` measures it.
@@ -107,12 +109,16 @@ def distance(reference: Union[Collection, PathLike], moving: Union[Collection, P
     reference, moving: collections or file paths; both need normals (ValueError otherwise).
     transform: 4x4 matrix acting on column vectors (translation in the last column); default
     identity. max_distance: largest lateral offset; default twice the reference's average
-    surfel spacing. Releases the GIL while it measures.
+    surfel spacing. threads: threads that share the work (default one per core, as the
+    tool); the result is the same for any count. Releases the GIL while it measures.
     """
+    if threads is not None and not 1 <= int(threads) <= 1024:
+        raise ValueError("threads: expected 1..1024")
     ref = _collection(reference)
     mov = _collection(moving)
     t = np.eye(4) if transform is None else np.asarray(transform, dtype=np.float64)
-    values, used, summary = _tolvane._distance(ref, mov, t, max_distance)
+    values, used, summary = _tolvane._distance(ref, mov, t, max_distance,
+                                               0 if threads is None else int(threads))
     return DistanceResult(values, float(used), t, summary)
 
 
