@@ -17,7 +17,7 @@ class DistanceKeySort {
  public:
   struct Entry {
     std::uint32_t nKey;    // OrderedKey of the distance
-    std::uint32_t nIndex;  // sample index
+    std::uint32_t nIndex;  // what the key belongs to
   };
 
   /// An unsigned image of f whose integer order is the order described above.

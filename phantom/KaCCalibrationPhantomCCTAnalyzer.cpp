@@ -11,6 +11,7 @@
 #include <ctime>
 #include <cwchar>
 #include <limits>
+#include <memory>
 #include <numeric>
 #include <string>
 #include <utility>
@@ -260,7 +261,11 @@ void KaCCalibrationPhantomCCTAnalyzer::ComputeKMeansClustering() {
   // each cluster's order, so the planes are those of EstimatePlanes.
   const bool bFused = m_nNrPlanes <= KaCPlaneDistanceKernel::c_nMaxFusedPlanes &&
                       m_vecClusters.size() == m_nNrPlanes && m_vecPlanes.size() == m_nNrPlanes;
-  std::vector<unsigned char> labels(bFused ? m_pClusteringSamples->GetNrSurfels() : 0);
+  std::unique_ptr<KaCPlaneDistanceKernel::KMeansSweeps> pSweeps;
+  if (bFused) {
+    pSweeps =
+        std::make_unique<KaCPlaneDistanceKernel::KMeansSweeps>(*m_pClusteringSamples, m_nNrPlanes);
+  }
   std::vector<tolvane::PlaneFit::Sums> sums;
   std::vector<tolvane::PlaneFit::Scatter> scatter;
   for (;;) {
@@ -269,13 +274,11 @@ void KaCCalibrationPhantomCCTAnalyzer::ComputeKMeansClustering() {
     if (bFused) {
       sums.assign(m_nNrPlanes, {});
       scatter.assign(m_nNrPlanes, {});
-      KaCPlaneDistanceKernel::AssignAndSum(*m_pClusteringSamples, m_vecPlanes.data(), m_nNrPlanes,
-                                           m_vecClusters, labels.data(), sums.data());
+      pSweeps->AssignAndSum(m_vecPlanes.data(), m_vecClusters, sums.data());
       for (size_t j = 0; j < m_nNrPlanes; ++j) {
         m_vecCenters[j] = tolvane::PlaneFit::Centroid(sums[j], m_vecClusters[j].size());
       }
-      KaCPlaneDistanceKernel::AddScatter(*m_pClusteringSamples, labels.data(), m_vecCenters.data(),
-                                         scatter.data());
+      pSweeps->AddScatter(m_vecCenters.data(), scatter.data());
       for (size_t j = 0; j < m_nNrPlanes; ++j) {
         m_vecPlanes[j] = tolvane::PlaneFit::Plane(scatter[j], m_vecCenters[j]);
       }
@@ -335,6 +338,7 @@ void KaCCalibrationPhantomCCTAnalyzer::RemoveOutliers(
   const std::vector<std::vector<unsigned int>> source = clusters;
   std::vector<tolvane::DistanceKeySort::Entry> entries;
   std::vector<tolvane::DistanceKeySort::Entry> scratch;
+  std::vector<CbVector3f> gathered;
   std::vector<CbVector3f> kept;
   // Every refit of all planes after a cluster is cleaned changes only that cluster's plane: a
   // plane fitted to a cluster that has not changed since comes out the same. So the first
@@ -343,10 +347,17 @@ void KaCCalibrationPhantomCCTAnalyzer::RemoveOutliers(
   for (int iPass = 0; iPass < 3; ++iPass) {
     for (size_t i = 0; i < source.size(); ++i) {
       const CyPlane& plane = m_vecPlanes[i];
-      entries.clear();
-      for (unsigned int s : source[i]) {
-        entries.push_back(
-            {tolvane::DistanceKeySort::OrderedKey(plane.GetDistance(positions[s])), s});
+      const std::vector<unsigned int>& from = source[i];
+      // The entries carry the place k in the source cluster; the positions are gathered once,
+      // in the source's increasing order, so that the kept ones are then read from a compact
+      // array rather than from all over the collection.
+      entries.resize(from.size());
+      gathered.resize(from.size());
+      for (size_t k = 0; k < from.size(); ++k) {
+        const CbVector3f& p = positions[from[k]];
+        gathered[k] = p;
+        entries[k] = {tolvane::DistanceKeySort::OrderedKey(plane.GetDistance(p)),
+                      static_cast<unsigned int>(k)};
       }
       // In the order of a multimap that puts equal keys after the existing ones.
       tolvane::DistanceKeySort::Sort(entries, scratch);
@@ -354,12 +365,16 @@ void KaCCalibrationPhantomCCTAnalyzer::RemoveOutliers(
       cluster.clear();
       kept.clear();
       const auto nKeep = static_cast<std::uint64_t>(static_cast<float>(entries.size()) * fFraction);
-      for (const auto& entry : entries) {
+      for (size_t r = 0; r < entries.size(); ++r) {
         if (cluster.size() > nKeep) break;
-        cluster.push_back(entry.nIndex);
-        kept.push_back(positions[entry.nIndex]);
+        if (r + 16 < entries.size()) {
+          __builtin_prefetch(&gathered[entries[r + 16].nIndex]);
+          __builtin_prefetch(&from[entries[r + 16].nIndex]);
+        }
+        const unsigned int k = entries[r].nIndex;
+        cluster.push_back(from[k]);
+        kept.push_back(gathered[k]);
       }
-      // The cleaned cluster's positions are gathered once, in its order, for its fit.
       const auto fit = FitPlane(kept.size(), [&kept](size_t k) { return kept[k]; });
       m_vecPlanes[i] = fit.first;
       m_vecCenters[i] = fit.second;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "container/KaCSurfelCollectionCCT.h"
@@ -23,27 +24,19 @@ class KaCPlaneDistanceKernel {
   /// wins goes to plane 0. clusters must hold at least nPlanes entries and nPlanes must be at
   /// least 1. Reads positions (attribute 0) and normal codes; their accessors' exceptions pass
   /// through.
+  ///
+  /// With AVX2, at most eight planes and enough samples, the angle terms are computed once per
+  /// normal code present rather than once per sample (AngleRows), with the same acosf lanes, so
+  /// that the result is that of AssignToNearestPlanesInBlocks.
   static void AssignToNearestPlanes(const KaCSurfelCollectionCCT& samples, const CyPlane* pPlanes,
                                     std::size_t nPlanes,
                                     std::vector<std::vector<unsigned int>>& clusters);
 
-  /// The largest number of planes AssignAndSum and AddScatter handle (labels are bytes).
-  static constexpr std::size_t c_nMaxFusedPlanes = 256;
-
-  /// One k-means pass over the samples in two sweeps instead of one sweep plus a gather per
-  /// plane. AssignAndSum does what AssignToNearestPlanes does and, in the same sweep, writes
-  /// the plane of every sample s to pLabels[s] and adds its position to pSums[plane]
-  /// (PlaneFit::Sums::Add, in increasing sample order, that is in each cluster's order).
-  /// nPlanes <= c_nMaxFusedPlanes; pLabels holds GetNrSurfels() bytes, pSums nPlanes sums that
-  /// start at 0.
-  static void AssignAndSum(const KaCSurfelCollectionCCT& samples, const CyPlane* pPlanes,
-                           std::size_t nPlanes, std::vector<std::vector<unsigned int>>& clusters,
-                           unsigned char* pLabels, tolvane::PlaneFit::Sums* pSums);
-  /// Adds the position of every sample s, in increasing order, to pScatter[pLabels[s]] about
-  /// pCentroids[pLabels[s]] (PlaneFit::Scatter::Add), so that each plane's scatter is summed in
-  /// its cluster's order.
-  static void AddScatter(const KaCSurfelCollectionCCT& samples, const unsigned char* pLabels,
-                         const CbVector3f* pCentroids, tolvane::PlaneFit::Scatter* pScatter);
+  /// The same assignment, always in blocks of 256 samples with every distance computed per
+  /// sample.
+  static void AssignToNearestPlanesInBlocks(const KaCSurfelCollectionCCT& samples,
+                                            const CyPlane* pPlanes, std::size_t nPlanes,
+                                            std::vector<std::vector<unsigned int>>& clusters);
 
   /// The distances of n samples, given as separate coordinate arrays of positions (px, py, pz)
   /// and unit normals (mx, my, mz), from one plane, by the loop that the assignment uses; for
@@ -51,4 +44,60 @@ class KaCPlaneDistanceKernel {
   static void Distances(const float* px, const float* py, const float* pz, const float* mx,
                         const float* my, const float* mz, std::size_t n, const CyPlane& plane,
                         float* pDistances);
+
+  /// The largest number of planes KMeansSweeps handles (labels are bytes).
+  static constexpr std::size_t c_nMaxFusedPlanes = 256;
+
+  /// Angle terms acosf(|c|) / 3.1415927f * 0.5f of every normal code present in a collection:
+  /// a row of eight floats per code present, one per plane (NaN beyond the planes), 32-byte
+  /// aligned.
+  /// The terms are computed by an eight-lane loop like the distance loop's, over the present
+  /// codes padded to whole vectors. AVX2 only.
+  class AngleRows {
+   public:
+    explicit AngleRows(const KaCSurfelCollectionCCT& samples);
+    AngleRows(const AngleRows&) = delete;
+    AngleRows& operator=(const AngleRows&) = delete;
+    /// Computes the rows for these planes (nPlanes <= 8).
+    void Fill(const CyPlane* pPlanes, std::size_t nPlanes);
+    [[nodiscard]] const float* Row(unsigned short code) const noexcept {
+      return m_pRows + static_cast<std::size_t>(m_rowOfCode[code]) * 8u;
+    }
+
+   private:
+    std::vector<unsigned short> m_rowOfCode;  // row of each code present
+    std::unique_ptr<float[]> m_storage;
+    float* m_pRows = nullptr;
+    std::vector<unsigned short> m_codes;
+    std::vector<float> m_mx, m_my, m_mz, m_terms;
+  };
+
+  /// The passes of a k-means clustering over one collection, each in two sweeps instead of one
+  /// sweep plus a gather per plane. AssignAndSum does what AssignToNearestPlanes does and, in
+  /// the same sweep, notes the plane of every sample and adds its position to pSums[plane]
+  /// (PlaneFit::Sums::Add, in increasing sample order, that is in each cluster's order; pSums
+  /// holds nPlanes sums that start at 0). AddScatter then adds every position to
+  /// pScatter[plane] about pCentroids[plane] (PlaneFit::Scatter::Add, in the same order). Keeps
+  /// the collection by reference and one byte per sample; one thread.
+  class KMeansSweeps {
+   public:
+    /// nPlanes <= c_nMaxFusedPlanes.
+    KMeansSweeps(const KaCSurfelCollectionCCT& samples, std::size_t nPlanes);
+    KMeansSweeps(const KMeansSweeps&) = delete;
+    KMeansSweeps& operator=(const KMeansSweeps&) = delete;
+    ~KMeansSweeps();
+    void AssignAndSum(const CyPlane* pPlanes, std::vector<std::vector<unsigned int>>& clusters,
+                      tolvane::PlaneFit::Sums* pSums);
+    void AddScatter(const CbVector3f* pCentroids, tolvane::PlaneFit::Scatter* pScatter) const;
+
+   private:
+    const KaCSurfelCollectionCCT& m_samples;
+    std::size_t m_nPlanes;
+    std::vector<unsigned char> m_labels;
+    std::unique_ptr<AngleRows> m_pRows;  // null where the block loop serves
+  };
+
+ private:
+  [[nodiscard]] static bool UsesAngleRows(const KaCSurfelCollectionCCT& samples,
+                                          std::size_t nPlanes);
 };

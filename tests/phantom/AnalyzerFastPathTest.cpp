@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "container/KaCNormalCodec.h"
 #include "container/KaCSurfelCollectionCCT.h"
 #include "geometry/KaCCorrMath.h"
 #include "phantom/DistanceKeySort.h"
@@ -67,8 +68,8 @@ void PlainEstimatePlanes(Probe& probe, Probe::Collection c, const Probe::Cluster
 }
 
 void PlainDistribute(Probe& probe, Probe::Collection c, Probe::Clusters& clusters) {
-  KaCPlaneDistanceKernel::AssignToNearestPlanes(*c, probe.Planes().data(), probe.Planes().size(),
-                                                clusters);
+  KaCPlaneDistanceKernel::AssignToNearestPlanesInBlocks(*c, probe.Planes().data(),
+                                                        probe.Planes().size(), clusters);
 }
 
 // Returns the number of passes that changed the clusters.
@@ -234,5 +235,60 @@ TEST(KaCCalibrationPhantomCCTAnalyzer, FastPathGivesTheBitsOfThePlainPath) {
     std::srand(c.nSeed);
     const size_t nIterations = PlainCompute(plain);
     ExpectSameAnalysis(fast, plain, nIterations);
+  }
+}
+
+// Every normal code, positions spread over a few millimetres, a length that leaves a partial
+// last block; planes that tie (a duplicate), one with a NaN normal and one through a sample.
+TEST(KaCPlaneDistanceKernel, AngleRowsAssignLikeTheBlockLoop) {
+  const unsigned int n = 65536 + 4000 + 37;
+  CbSmartPointer<KaCSurfelCollectionCCT> c(new KaCSurfelCollectionCCT(n));
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<float> coordinate(-4.0f, 4.0f);
+  auto codes = c->GetNormalAccessor();
+  for (unsigned int s = 0; s < n; ++s) {
+    c->SetPosition(s, CbVector3f(coordinate(rng), coordinate(rng), coordinate(rng)));
+    codes[s] = static_cast<unsigned short>(s < 65536 ? s : rng() & 0xFFFFu);
+  }
+  const float fNaN = std::numeric_limits<float>::quiet_NaN();
+  std::vector<CyPlane> planes;
+  for (int j = 0; j < 5; ++j) {
+    const CbVector3f normal = CbVector3f(coordinate(rng), coordinate(rng), coordinate(rng));
+    planes.emplace_back(normal.Normalized(), CbVector3f(coordinate(rng), 0.0f, 0.0f));
+  }
+  planes.push_back(planes[2]);
+  planes.emplace_back(CbVector3f(fNaN, 0.0f, 1.0f), CbVector3f());
+  planes.emplace_back(c->GetNormal(100), c->GetPosition(100));
+  for (const size_t nPlanes : {size_t{1}, size_t{7}, size_t{8}}) {
+    Probe::Clusters fast(nPlanes), blocks(nPlanes);
+    KaCPlaneDistanceKernel::AssignToNearestPlanes(*c, planes.data(), nPlanes, fast);
+    KaCPlaneDistanceKernel::AssignToNearestPlanesInBlocks(*c, planes.data(), nPlanes, blocks);
+    EXPECT_TRUE(fast == blocks) << nPlanes << " planes";
+  }
+}
+
+// A row's term is the distance loop's value for a sample on the plane (distance +0) in a whole
+// block, bit for bit, also for codes in the padded last vector of the rows.
+TEST(KaCPlaneDistanceKernel, AngleRowTermsAreTheDistanceLoopsTerms) {
+  const unsigned int n = 20000;  // enough for the rows; 1003 distinct codes, not a multiple of 8
+  CbSmartPointer<KaCSurfelCollectionCCT> c(new KaCSurfelCollectionCCT(n));
+  auto codes = c->GetNormalAccessor();
+  for (unsigned int s = 0; s < n; ++s) codes[s] = static_cast<unsigned short>((s % 1003) * 65u);
+  const CyPlane plane(CbVector3f(0.6f, -0.48f, 0.64f), CbVector3f(1.0f, 2.0f, 3.0f));
+  KaCPlaneDistanceKernel::AngleRows rows(*c);
+  rows.Fill(&plane, 1);
+  std::vector<float> px(256, 1.0f), py(256, 2.0f), pz(256, 3.0f), mx(256), my(256), mz(256);
+  std::vector<float> d(256);
+  for (unsigned int first = 0; first < 1003; first += 256) {
+    for (unsigned int k = 0; k < 256; ++k) {
+      const CbVector3f m = KaCNormalCodec::Decode(codes[(first + k) % 1003]);
+      mx[k] = m.x, my[k] = m.y, mz[k] = m.z;
+    }
+    KaCPlaneDistanceKernel::Distances(px.data(), py.data(), pz.data(), mx.data(), my.data(),
+                                      mz.data(), 256, plane, d.data());
+    for (unsigned int k = 0; k < 256; ++k) {
+      const float fRow = rows.Row(codes[(first + k) % 1003])[0];
+      ASSERT_EQ(std::memcmp(&fRow, &d[k], sizeof fRow), 0) << "code " << codes[(first + k) % 1003];
+    }
   }
 }
