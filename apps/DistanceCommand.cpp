@@ -16,7 +16,7 @@
 #include "Files.h"
 #include "UsageError.h"
 #include "Text.h"
-#include "io/KaCAtomicFile.h"
+#include "base/OutputFile.h"
 
 namespace tolvane::cli {
 
@@ -183,7 +183,7 @@ int Run(const std::vector<std::string>& args) {
 
   if (a.Has("csv")) {
     progress.Step("writing " + a.GetString("csv"));
-    KaCAtomicFile csv(a.GetString("csv"));
+    tolvane::OutputFile csv(a.GetString("csv"));
     csv.Write("index,distance\n");
     std::string line;
     for (std::size_t i = 0; i < d.size(); ++i) {

@@ -15,7 +15,7 @@
 #include "UsageError.h"
 #include "Text.h"
 #include "base/CbException.h"
-#include "io/KaCAtomicFile.h"
+#include "base/OutputFile.h"
 
 namespace tolvane::cli {
 
@@ -177,7 +177,7 @@ int Run(const std::vector<std::string>& args) {
   if (a.Has("out")) files::Write(*spColoured, a.GetString("out"), a.Has("ascii"), progress);
   if (a.Has("report")) {
     progress.Step("writing " + a.GetString("report"));
-    KaWriteFileAtomically(a.GetString("report"), phantom_report::Render(in));
+    tolvane::WriteOutputFile(a.GetString("report"), phantom_report::Render(in));
   }
   progress.Done();
   if (a.Has("json")) {

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "base/CbException.h"
-#include "io/KaCAtomicFile.h"
+#include "base/OutputFile.h"
 
 namespace {
 
@@ -179,7 +179,7 @@ void KaCPlyWriter::Write(const KaCSurfelCollectionCCT& c, EPlyFormat eFormat,
 void KaCPlyWriter::WriteFile(const KaCSurfelCollectionCCT& collection, const std::string& strPath,
                              EPlyFormat eFormat, const std::vector<FloatProperty>& vecExtra) {
   CheckExtra(vecExtra, collection.GetNrSurfels());
-  KaCAtomicFile file(strPath);
+  tolvane::OutputFile file(strPath);
   Write(collection, eFormat, vecExtra,
         [&](const char* pData, std::size_t nBytes) { file.Write(pData, nBytes); });
   file.Commit();

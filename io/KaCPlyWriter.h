@@ -16,9 +16,9 @@
 /// as per-point scalar fields. KaCPlyReader reads every attribute back unchanged.
 ///
 /// ASCII bodies print floats in their shortest form that reads back to the same float (NaN as
-/// "nan"). Files go through KaCAtomicFile: the target appears only once it is complete. Errors
-/// throw CbException naming the file. The collection and the extra values are only read;
-/// several threads may write different files at once.
+/// "nan"). Files go through tolvane::OutputFile: a file target appears only once it is complete,
+/// "-" is standard output. Errors throw CbException naming the file. The collection and the extra
+/// values are only read; several threads may write different files at once.
 class KaCPlyWriter {
  public:
   /// An extra per-surfel float property: its name and one value per surfel, surfel i's at

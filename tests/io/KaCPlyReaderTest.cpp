@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "base/CbException.h"
-#include "io/KaCAtomicFile.h"
 #include "io/KaCPlyWriter.h"
 #include "support/TestSupport.h"
 #include "io/SurfelComparison.h"
@@ -237,25 +236,8 @@ TEST(KaCPlyReader, FileErrorsNameTheFile) {
   EXPECT_THROW((void)KaCPlyReader::ReadFile(dir.Path()), CbException);
 }
 
-TEST(KaCAtomicFile, TargetAppearsOnlyWhenCommitted) {
+TEST(KaCPlyWriter, RefusesADirectory) {
   TempDir dir;
-  const std::string path = dir.File("out.ply");
-  KaWriteFileAtomically(path, "old");
-  {
-    KaCAtomicFile f(path);
-    f.Write(std::string(3 << 20, 'x'));  // several buffer flushes
-    // Abandoned (as on an exception): the old content stays and no temporary file is left.
-  }
-  std::ifstream in(path);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(text, "old");
-  int entries = 0;
-  for (const auto& e : std::filesystem::directory_iterator(dir.Path())) {
-    (void)e;
-    ++entries;
-  }
-  EXPECT_EQ(entries, 1);
-  EXPECT_THROW(KaWriteFileAtomically(dir.File("no/such/dir/out.ply"), "x"), CbException);
   try {
     KaCPlyWriter::WriteFile(KaCSurfelCollectionCCT(1), dir.Path());
     FAIL();
