@@ -1,9 +1,13 @@
 #include "Settings.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+
+#include <sys/stat.h>
 
 #include <tolvane/KaCTolvaneSettings.h>
 
@@ -58,13 +62,16 @@ std::string settings::ResolvePath(const std::string& strExplicit) {
 void settings::Open(const std::string& strPath) { KaCSettingsStore::Instance().Open(strPath); }
 
 void settings::Save() {
-  const std::filesystem::path path(KaCSettingsStore::Instance().GetPath());
-  if (path.has_parent_path()) {
-    std::error_code ec;
-    std::filesystem::create_directories(path.parent_path(), ec);
-    if (ec) {
-      throw InputError(path.parent_path().string() +
-                       ": cannot create the settings directory: " + ec.message());
+  // Missing directories are made private (0700): the file holds the user's configuration.
+  // Several runs may create them at once.
+  const std::filesystem::path parent =
+      std::filesystem::path(KaCSettingsStore::Instance().GetPath()).parent_path();
+  std::filesystem::path partial;
+  for (const std::filesystem::path& part : parent) {
+    partial /= part;
+    if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) {
+      throw InputError(partial.string() +
+                       ": cannot create the settings directory: " + std::strerror(errno));
     }
   }
   KaCSettingsStore::Instance().Save();

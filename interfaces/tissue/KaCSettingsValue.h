@@ -2,16 +2,20 @@
 
 #include <string>
 
-/// One persistent value of the settings facility, stored under a section and a key in the
-/// process-wide KaCSettingsStore. It holds a read flag (set by Read), a changed flag (set by
-/// the owner when it stores a new value; it stays set) and the value itself. Values register
-/// with the store when built and unregister when destroyed; a changed value is handed to the
-/// store then, and the store writes its file once the last value is gone (library unload).
+#include "tissue/KaISettingsStore.h"
+
+/// One persistent value of the settings facility, stored under a section and a key in a
+/// store reached through KaISettingsStore (the process-wide one unless another is given). It
+/// holds a read flag (set by Read), a changed flag (set by the owner when it stores a new
+/// value; it stays set) and the value itself. Values attach to their store when built and
+/// detach when destroyed; a changed value is handed to the store then. The process-wide store
+/// writes its file once the last value is gone (library unload).
 ///
 /// Threads: none of this is locked; use a value from one thread at a time.
 class KaCSettingsValueBase {
  public:
-  KaCSettingsValueBase(const char* szSection, const char* szKey);
+  KaCSettingsValueBase(const char* szSection, const char* szKey,
+                       KaISettingsStore& store = KaISettingsStore::GetProcessStore());
   virtual ~KaCSettingsValueBase();
   KaCSettingsValueBase(const KaCSettingsValueBase&) = delete;
   KaCSettingsValueBase& operator=(const KaCSettingsValueBase&) = delete;
@@ -38,6 +42,7 @@ class KaCSettingsValueBase {
 
   bool m_bRead = false;
   bool m_bChanged = false;
+  KaISettingsStore& m_store;
 
  private:
   std::string m_strSection;
@@ -57,9 +62,13 @@ std::string KaFormatSettingText(int iValue);
 template <class T>
 class KaCSettingsValue : public KaCSettingsValueBase {
  public:
-  KaCSettingsValue(const char* szSection, const char* szKey, T defaultValue)
-      : KaCSettingsValueBase(szSection, szKey), m_value(defaultValue), m_default(defaultValue) {}
-  ~KaCSettingsValue() override { Retire(); }
+  KaCSettingsValue(const char* szSection, const char* szKey, T defaultValue,
+                   KaISettingsStore& store = KaISettingsStore::GetProcessStore())
+      : KaCSettingsValueBase(szSection, szKey, store),
+        m_value(defaultValue),
+        m_default(defaultValue) {}
+  // Hands a changed value to the store while the derived part (ToText) still exists.
+  ~KaCSettingsValue() override { m_store.Retire(*this); }
 
   /// The held value, without reading the store.
   [[nodiscard]] const T& GetValue() const noexcept { return m_value; }
@@ -86,17 +95,6 @@ class KaCSettingsValue : public KaCSettingsValueBase {
   void SetToDefault() override { m_value = m_default; }
 
  private:
-  // Hands a changed value to the store while the derived part still exists.
-  void Retire() noexcept;
-
   T m_value;
   T m_default;
 };
-
-/// Hands a changed value's text to the store before the value goes away.
-void KaSettingsRetireValue(const KaCSettingsValueBase& value) noexcept;
-
-template <class T>
-void KaCSettingsValue<T>::Retire() noexcept {
-  KaSettingsRetireValue(*this);
-}

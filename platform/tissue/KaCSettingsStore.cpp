@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -12,16 +13,18 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "SettingsFileFormat.h"
 #include "base/CbException.h"
+#include "base/OutputFile.h"
 #include "tissue/KaCSettingsValue.h"
 
 namespace {
 
-using Section = std::map<std::string, std::string>;
-using Entries = std::map<std::string, Section>;
+using tolvane::settings_file::Entries;
 
 std::string Trim(const std::string& s) {
   const auto first = s.find_first_not_of(" \t\r");
@@ -39,14 +42,50 @@ std::string Lower(std::string s) {
   throw CbException(function, __FILE__, line, message);
 }
 
+// Holds an exclusive lock on a lock file for its lifetime. The lock file is never removed:
+// removing it would let a process lock a file that a waiting one no longer sees.
+class FileLock {
+ public:
+  explicit FileLock(const std::string& path) {
+    m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (m_fd < 0) {
+      Fail("KaCSettingsStore::Save", __LINE__,
+           "cannot lock settings file: " + path + ": " + std::strerror(errno));
+    }
+    while (::flock(m_fd, LOCK_EX) != 0) {
+      if (errno == EINTR) continue;
+      const int err = errno;
+      ::close(m_fd);
+      Fail("KaCSettingsStore::Save", __LINE__,
+           "cannot lock settings file: " + path + ": " + std::strerror(err));
+    }
+  }
+  ~FileLock() { ::close(m_fd); }  // closing releases the lock
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+ private:
+  int m_fd = -1;
+};
+
 }  // namespace
 
 struct KaCSettingsStore::Impl {
   std::string strPath;
-  Entries entries;
-  std::vector<KaCSettingsValueBase*> values;
+  Entries entries;                            // what the file held at Open or the last Save
+  Entries retired;                            // changed values that have gone away since
+  Entries written;                            // what this process's Saves wrote, per key
+  std::vector<KaCSettingsValueBase*> values;  // attached values, in order
   unsigned long nReads = 0;
-  bool bDirty = false;
+
+  // A changed value whose text this process has not written yet.
+  bool IsPending(const KaCSettingsValueBase& v, const std::string& text) const {
+    if (!v.IsChanged()) return false;
+    const auto s = written.find(v.GetSection());
+    if (s == written.end()) return true;
+    const auto k = s->second.find(v.GetKey());
+    return k == s->second.end() || k->second != text;
+  }
 
   KaCSettingsValueBase* FindValue(const std::string& section, const std::string& key) const {
     for (KaCSettingsValueBase* v : values) {
@@ -55,12 +94,11 @@ struct KaCSettingsStore::Impl {
     return nullptr;
   }
 
-  // Parses the file into entries; throws naming the file and the line.
+  // Parses the file; a missing file is empty. Throws naming the file and the line.
   Entries Parse(const std::string& path) const {
-    Entries parsed;
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
-      if (errno == ENOENT) return parsed;  // created by the first Save
+      if (errno == ENOENT) return {};  // created by the first Save
       Fail("KaCSettingsStore::Open", __LINE__,
            "cannot read settings file " + path + ": " + std::strerror(errno));
     }
@@ -72,93 +110,18 @@ struct KaCSettingsStore::Impl {
       Fail("KaCSettingsStore::Open", __LINE__,
            "cannot read settings file " + path + ": " + std::strerror(errno));
     }
-    std::string line;
-    std::string section;
-    bool bHaveSection = false;
-    int lineNo = 0;
-    while (std::getline(in, line)) {
-      ++lineNo;
-      const std::string t = Trim(line);
-      const std::string where = path + ":" + std::to_string(lineNo) + ": ";
-      if (t.empty() || t[0] == ';' || t[0] == '#') continue;
-      if (t.front() == '[') {
-        if (t.back() != ']' || t.size() < 3) {
-          Fail("KaCSettingsStore::Open", __LINE__, where + "malformed section header");
-        }
-        section = Trim(t.substr(1, t.size() - 2));
-        bHaveSection = true;
-        parsed[section];
-        continue;
-      }
-      const auto eq = t.find('=');
-      if (eq == std::string::npos || eq == 0) {
-        Fail("KaCSettingsStore::Open", __LINE__, where + "expected key=value");
-      }
-      if (!bHaveSection) {
-        Fail("KaCSettingsStore::Open", __LINE__, where + "key=value before any [section]");
-      }
-      const std::string key = Trim(t.substr(0, eq));
-      const std::string value = Trim(t.substr(eq + 1));
-      if (const KaCSettingsValueBase* v = FindValue(section, key)) {
-        if (!v->CanParse(value)) {
-          Fail("KaCSettingsStore::Open", __LINE__, where + "bad value '" + value + "' for " + key);
-        }
-      }
-      parsed[section][key] = value;
-    }
+    std::ostringstream text;
+    text << in.rdbuf();
     if (in.bad()) {
       Fail("KaCSettingsStore::Open", __LINE__, "error while reading settings file " + path);
     }
-    return parsed;
-  }
-
-  void Collect() {
-    for (const KaCSettingsValueBase* v : values) {
-      if (v->IsChanged()) entries[v->GetSection()][v->GetKey()] = v->ToText();
-    }
-  }
-
-  void Write() const {
-    std::ostringstream out;
-    bool first = true;
-    for (const auto& [section, keys] : entries) {
-      if (!first) out << '\n';
-      first = false;
-      out << '[' << section << "]\n";
-      for (const auto& [key, value] : keys) out << key << '=' << value << '\n';
-    }
-    const std::string text = out.str();
-
-    // Write beside the target and rename, so the old file stays whole if anything fails.
-    std::string tmpl = strPath + ".tmp.XXXXXX";
-    const int fd = ::mkstemp(tmpl.data());
-    if (fd < 0) {
-      Fail("KaCSettingsStore::Save", __LINE__,
-           "cannot write settings file " + strPath + ": " + std::strerror(errno));
-    }
-    const char* p = text.data();
-    std::size_t left = text.size();
-    bool ok = true;
-    while (left > 0) {
-      const ssize_t n = ::write(fd, p, left);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        ok = false;
-        break;
-      }
-      p += n;
-      left -= static_cast<std::size_t>(n);
-    }
-    const int savedErrno = errno;
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok) ::chmod(tmpl.c_str(), 0644);
-    if (!ok || std::rename(tmpl.c_str(), strPath.c_str()) != 0) {
-      const int err = ok ? errno : savedErrno;
-      ::unlink(tmpl.c_str());
-      Fail("KaCSettingsStore::Save", __LINE__,
-           "cannot write settings file " + strPath + ": " + std::strerror(err));
-    }
+    // Entries of the values this process knows must parse as their type.
+    return tolvane::settings_file::Parse(
+        text.str(), path,
+        [this](const std::string& section, const std::string& key, const std::string& value) {
+          const KaCSettingsValueBase* v = FindValue(section, key);
+          return v == nullptr || v->CanParse(value);
+        });
   }
 };
 
@@ -167,11 +130,13 @@ KaCSettingsStore::KaCSettingsStore() : m_pImpl(new Impl) {}
 KaCSettingsStore::~KaCSettingsStore() { delete m_pImpl; }
 
 KaCSettingsStore& KaCSettingsStore::Instance() {
-  // Never destroyed: values defined in other translation units unregister during static
+  // Never destroyed: values defined in other translation units detach during static
   // destruction, in an order we do not control.
   static KaCSettingsStore* s_pStore = new KaCSettingsStore;
   return *s_pStore;
 }
+
+KaISettingsStore& KaISettingsStore::GetProcessStore() { return KaCSettingsStore::Instance(); }
 
 void KaCSettingsStore::Open(const std::string& strPath) {
   if (strPath.empty()) Fail("KaCSettingsStore::Open", __LINE__, "empty settings file name");
@@ -190,24 +155,38 @@ void KaCSettingsStore::Close() {
 
 const std::string& KaCSettingsStore::GetPath() const noexcept { return m_pImpl->strPath; }
 
+std::string KaCSettingsStore::LockPathFor(const std::string& strPath) {
+  // Beside the file a link leads to, so that every name of one file shares one lock.
+  std::error_code ec;
+  const std::filesystem::path target = std::filesystem::weakly_canonical(strPath, ec);
+  return (ec ? strPath : target.string()) + ".lock";
+}
+
 void KaCSettingsStore::Save() {
-  if (m_pImpl->strPath.empty()) return;
-  // Re-read what is on disk so that entries another process wrote meanwhile survive; our
-  // changed values win.
-  Entries onDisk = m_pImpl->Parse(m_pImpl->strPath);
-  for (auto& [section, keys] : m_pImpl->entries) {
-    for (auto& [key, value] : keys) onDisk[section][key] = value;
+  const std::string& path = m_pImpl->strPath;
+  if (path.empty()) return;
+  // Only what changed since this process last wrote it goes over the file, so a value saved
+  // once does not overwrite another process's later change on the next Save.
+  Entries changes = m_pImpl->retired;
+  for (const KaCSettingsValueBase* v : m_pImpl->values) {
+    std::string text = v->ToText();
+    if (m_pImpl->IsPending(*v, text)) changes[v->GetSection()][v->GetKey()] = std::move(text);
   }
-  Entries previous = m_pImpl->entries;
-  m_pImpl->entries.swap(onDisk);
-  m_pImpl->Collect();
-  try {
-    m_pImpl->Write();
-  } catch (...) {
-    m_pImpl->entries.swap(previous);
-    throw;
+  const FileLock lock(LockPathFor(path));
+  // What the file holds now, which other processes may have changed since we read it; only
+  // the keys this process changed go over it.
+  Entries merged = m_pImpl->Parse(path);
+  for (const auto& [section, keys] : changes) {
+    for (const auto& [key, value] : keys) merged[section][key] = value;
   }
-  m_pImpl->bDirty = false;
+  tolvane::OutputFile file(path, false);
+  file.Write(tolvane::settings_file::Format(merged));
+  file.Commit();
+  m_pImpl->entries.swap(merged);
+  m_pImpl->retired.clear();
+  for (const auto& [section, keys] : changes) {
+    for (const auto& [key, value] : keys) m_pImpl->written[section][key] = value;
+  }
 }
 
 bool KaCSettingsStore::Lookup(const std::string& strSection, const std::string& strKey,
@@ -222,54 +201,40 @@ bool KaCSettingsStore::Lookup(const std::string& strSection, const std::string& 
 
 unsigned long KaCSettingsStore::GetReadCount() const noexcept { return m_pImpl->nReads; }
 
-KaCSettingsValueBase::KaCSettingsValueBase(const char* szSection, const char* szKey)
-    : m_strSection(szSection), m_strKey(szKey) {
-  KaCSettingsStore::Instance().m_pImpl->values.push_back(this);
-}
+void KaCSettingsStore::Attach(KaCSettingsValueBase& value) { m_pImpl->values.push_back(&value); }
 
-KaCSettingsValueBase::~KaCSettingsValueBase() {
-  auto& values = KaCSettingsStore::Instance().m_pImpl->values;
+void KaCSettingsStore::Detach(KaCSettingsValueBase& value) noexcept {
+  auto& values = m_pImpl->values;
   for (auto it = values.begin(); it != values.end(); ++it) {
-    if (*it == this) {
+    if (*it == &value) {
       values.erase(it);
       break;
     }
   }
-}
-
-void KaCSettingsValueBase::Read(bool bKeepChanged) {
-  KaCSettingsStore::Impl& store = *KaCSettingsStore::Instance().m_pImpl;
-  ++store.nReads;
-  if (!(bKeepChanged && m_bChanged)) {
-    std::string text;
-    if (KaCSettingsStore::Instance().Lookup(m_strSection, m_strKey, text)) {
-      if (!FromText(text)) {
-        throw CbException("KaCSettingsValueBase::Read", __FILE__, __LINE__,
-                          "bad stored value '" + text + "' for " + m_strSection + "/" + m_strKey);
-      }
-    } else {
-      SetToDefault();
+  // The last value to go (library unload) writes what changed.
+  if (values.empty() && !m_pImpl->retired.empty() && !m_pImpl->strPath.empty()) {
+    try {
+      Save();
+    } catch (...) {
+      // Nothing can be reported during unload; the old file stays whole.
     }
   }
-  m_bRead = true;
 }
 
-void KaSettingsRetireValue(const KaCSettingsValueBase& value) noexcept {
-  KaCSettingsStore& store = KaCSettingsStore::Instance();
-  KaCSettingsStore::Impl& impl = *store.m_pImpl;
+bool KaCSettingsStore::Fetch(const std::string& strSection, const std::string& strKey,
+                             std::string& strText) {
+  ++m_pImpl->nReads;
+  return Lookup(strSection, strKey, strText);
+}
+
+void KaCSettingsStore::Retire(const KaCSettingsValueBase& value) noexcept {
   try {
-    if (value.IsChanged()) {
-      impl.entries[value.GetSection()][value.GetKey()] = value.ToText();
-      impl.bDirty = true;
-    }
-    // The last value to go (library unload) writes what changed.
-    if (impl.values.size() == 1 && impl.values.front() == &value && impl.bDirty &&
-        !impl.strPath.empty()) {
-      impl.values.clear();
-      store.Save();
+    std::string text = value.ToText();
+    if (m_pImpl->IsPending(value, text)) {
+      m_pImpl->retired[value.GetSection()][value.GetKey()] = std::move(text);
     }
   } catch (...) {
-    // Nothing can be reported during unload; the old file stays whole.
+    // Out of memory during unload: the change is lost, the file stays whole.
   }
 }
 
