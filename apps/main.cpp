@@ -11,6 +11,7 @@
 #include "InputError.h"
 #include "UsageError.h"
 #include "base/CbException.h"
+#include "base/OutputFile.h"
 
 namespace {
 
@@ -50,6 +51,8 @@ void Report(const std::string& prefix, std::string message) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // An interrupted run leaves no temporary output files behind.
+  tolvane::OutputFile::RemoveTemporariesOnSignals();
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) {
     PrintOverview(stderr);
