@@ -60,19 +60,25 @@ void XorWords(std::uint64_t* p, std::size_t n, std::uint64_t k) noexcept {
 
 // Median seconds of one call of pass(), timed in batches of at least a millisecond so that
 // passes over cache-sized arrays are timed as well as those over memory-sized ones.
+double WallSeconds() noexcept {
+  timespec t{};
+  ::clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
 template <class Pass>
-double MedianSeconds(Pass pass) {
+double MedianSeconds(Pass pass, double (*clock)() noexcept = &ThreadSeconds) {
   pass();  // warm: caches, TLB, branch predictors
-  const double t0 = ThreadSeconds();
+  const double t0 = clock();
   pass();
-  const double single = ThreadSeconds() - t0;
+  const double single = clock() - t0;
   const auto nBatch = static_cast<int>(std::clamp(1e-3 / std::max(single, 1e-9), 1.0, 1e5));
   constexpr int c_nRuns = 9;
   double runs[c_nRuns];
   for (double& r : runs) {
-    const double t = ThreadSeconds();
+    const double t = clock();
     for (int b = 0; b < nBatch; ++b) pass();
-    r = (ThreadSeconds() - t) / nBatch;
+    r = (clock() - t) / nBatch;
   }
   std::nth_element(runs, runs + c_nRuns / 2, runs + c_nRuns);
   return runs[c_nRuns / 2];
@@ -208,8 +214,10 @@ double PageCacheReadSeconds(std::size_t nBytes) {
   });
 }
 
-double CustomFloorSeconds(const std::string& key, const std::function<void()>& pass) {
-  return Cached(5, {}, key, [&] { return MedianSeconds(pass); });
+double CustomFloorSeconds(const std::string& key, const std::function<void()>& pass,
+                          bool bWallClock) {
+  return Cached(bWallClock ? 6 : 5, {}, key,
+                [&] { return MedianSeconds(pass, bWallClock ? &WallSeconds : &ThreadSeconds); });
 }
 
 void ReportFloorRatio(benchmark::State& state, double fFloorSeconds, const char* name) {

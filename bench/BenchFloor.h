@@ -39,8 +39,10 @@ struct FloorArray {
 [[nodiscard]] double PageCacheReadSeconds(std::size_t nBytes);
 
 /// A floor of the benchmark's own (a raw library call, say): the median seconds of pass(),
-/// measured once per process and key.
-[[nodiscard]] double CustomFloorSeconds(const std::string& key, const std::function<void()>& pass);
+/// measured once per process and key; in wall time with bWallClock (for work in other threads
+/// or processes), else in CPU time of the calling thread.
+[[nodiscard]] double CustomFloorSeconds(const std::string& key, const std::function<void()>& pass,
+                                        bool bWallClock = false);
 
 /// Convenience for one array.
 [[nodiscard]] inline std::vector<FloorArray> Bytes(std::size_t nBytes, bool bWritten = false) {
