@@ -3,14 +3,18 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
-#include <tolvane/CFtColorCodeSurfelCollection.h>
 #include <tolvane/CMpComputeSurfelCollectionDistance.h>
+#include <tolvane/DistanceStatistics.h>
+#include <tolvane/DivergingColorScale.h>
+#include <tolvane/MovedPosition.h>
 #include <tolvane/ParallelSurfelDistance.h>
 
 #include "Arguments.h"
 #include "Command.h"
+#include "DistanceReport.h"
 #include "InputError.h"
 #include "Progress.h"
 #include "Files.h"
@@ -25,7 +29,8 @@ namespace {
 const char c_szHelp[] =
     "Usage: tolvane distance REFERENCE.ply MOVING.ply [--transform \"m0 ... m15\" |\n"
     "                        --transform-file FILE] [--max-distance D] [--range R]\n"
-    "                        [--max-abs A] [--out COLOURED.ply] [--csv DISTANCES.csv] [--ascii]\n"
+    "                        [--max-abs A] [--out COLOURED.ply] [--csv DISTANCES.csv]\n"
+    "                        [--report REPORT.html] [--json] [--unit NAME] [--ascii]\n"
     "                        [--threads N]\n"
     "\n"
     "Signed distance of every surfel of MOVING, moved by the transformation, to the surface\n"
@@ -43,12 +48,21 @@ const char c_szHelp[] =
     "  --transform-file FILE     the same 16 numbers read from FILE ('#' starts a comment)\n"
     "  --max-distance D          largest lateral offset (default: twice REFERENCE's average\n"
     "                            surfel spacing)\n"
-    "  --out COLOURED.ply        MOVING coloured by distance on the scale -R..R, grey beyond\n"
-    "                            |d| > A or without a distance\n"
+    "  --out COLOURED.ply        MOVING coloured by distance on a diverging scale (blue below\n"
+    "                            zero, light grey at zero, red above; the end colours beyond\n"
+    "                            +-R; mid grey beyond +-A and without a distance), with each\n"
+    "                            surfel's distance as the float property scalar_distance (nan\n"
+    "                            where there is none)\n"
     "  --range R                 default: the 95th percentile of |d| (1 when that is 0)\n"
     "  --max-abs A               default: 3 R\n"
-    "  --csv DISTANCES.csv       'index,distance' and one line per MOVING surfel (empty\n"
-    "                            distance where there is none)\n"
+    "  --csv DISTANCES.csv       'index,x,y,z,distance' and one line per MOVING surfel: its\n"
+    "                            moved position and its distance (empty where there is none)\n"
+    "  --report REPORT.html      a self-contained page: summary, histogram with the colour\n"
+    "                            scale, top and side views of the coloured MOVING, parameters\n"
+    "  --json                    print one JSON object instead of the lines: summary,\n"
+    "                            histogram and parameters (see docs/cli.md)\n"
+    "  --unit NAME               the files' length unit, named in the output; nothing is\n"
+    "                            converted (default: mm, the unit of scanner data)\n"
     "  --ascii                   write ASCII PLY (default binary little endian)\n"
     "  --threads N               threads measuring the distances (default: one per core);\n"
     "                            the results do not depend on it\n";
@@ -87,50 +101,77 @@ CbMatrix4Rd ReadMatrixFile(const std::string& path) {
   return m;
 }
 
-// Linear interpolation between the closest ranks of sorted values.
-double Percentile(const std::vector<float>& sorted, double p) {
-  const double h = static_cast<double>(sorted.size() - 1) * p;
-  const auto lo = static_cast<std::size_t>(std::floor(h));
-  const std::size_t hi = std::min(lo + 1, sorted.size() - 1);
-  return sorted[lo] +
-         (h - static_cast<double>(lo)) * (static_cast<double>(sorted[hi]) - sorted[lo]);
+// The summary lines, each figure with its unit.
+void PrintSummary(std::FILE* out, const DistanceStatistics& st, const std::string& strUnit) {
+  std::fprintf(out, "surfels: %zu\nwith a distance: %zu\n", st.GetNrSurfels(),
+               st.GetNrWithDistance());
+  for (const distance_report::Figure& f : distance_report::SummaryFigures(st)) {
+    if (std::isnan(f.fValue)) {
+      std::fprintf(out, "%s: n/a\n", f.szName);
+    } else {
+      std::fprintf(out, "%s: %.6g %s\n", f.szName, f.fValue, strUnit.c_str());
+    }
+  }
 }
 
-void PrintSummary(const std::vector<float>& all, const std::vector<float>& sorted) {
-  std::printf("surfels: %zu\nwith a distance: %zu\n", all.size(), sorted.size());
-  const char* const names[] = {"mean",
-                               "standard deviation",
-                               "RMS",
-                               "minimum",
-                               "maximum",
-                               "5th percentile",
-                               "50th percentile",
-                               "95th percentile"};
-  if (sorted.empty()) {
-    for (const char* n : names) std::printf("%s: n/a\n", n);
-    return;
+std::string JsonMatrix(const CbMatrix4Rd& m) {
+  std::string s = "[";
+  for (int i = 0; i < 16; ++i) s += (i ? "," : "") + JsonNumber(m.m[i]);
+  return s + "]";
+}
+
+// The object of --json; docs/cli.md lists its keys, which other tools rely on.
+std::string Json(const distance_report::Input& in) {
+  const DistanceStatistics& st = *in.pStatistics;
+  const DistanceStatistics::Histogram& h = *in.pHistogram;
+  std::string j = "{\"reference\":" + JsonString(in.strReference) +
+                  ",\n\"moving\":" + JsonString(in.strMoving) +
+                  ",\n\"unit\":" + JsonString(in.strUnit);
+  j += ",\n\"summary\":{\"surfels\":" + std::to_string(st.GetNrSurfels()) +
+       ",\"with_distance\":" + std::to_string(st.GetNrWithDistance());
+  for (const distance_report::Figure& f : distance_report::SummaryFigures(st)) {
+    j += std::string(",\"") + f.szKey + "\":" + JsonNumber(f.fValue);
   }
-  double sum = 0.0;
-  double sumSquares = 0.0;
-  for (float d : sorted) {
-    sum += d;
-    sumSquares += static_cast<double>(d) * d;
+  j += "},\n\"histogram\":{\"lower\":" + JsonNumber(static_cast<float>(h.fLower)) +
+       ",\"upper\":" + JsonNumber(static_cast<float>(h.fUpper)) +
+       ",\"below\":" + std::to_string(h.nBelow) + ",\"above\":" + std::to_string(h.nAbove) +
+       ",\"counts\":[";
+  for (std::size_t k = 0; k < h.vecCounts.size(); ++k) {
+    j += (k ? "," : "") + std::to_string(h.vecCounts[k]);
   }
-  const auto n = static_cast<double>(sorted.size());
-  const double mean = sum / n;
-  double variance = 0.0;
-  for (float d : sorted) variance += (d - mean) * (d - mean);
-  const double values[] = {
-      mean,          std::sqrt(variance / n),  std::sqrt(sumSquares / n), sorted.front(),
-      sorted.back(), Percentile(sorted, 0.05), Percentile(sorted, 0.50),  Percentile(sorted, 0.95)};
-  for (std::size_t i = 0; i < 8; ++i) std::printf("%s: %.6g\n", names[i], values[i]);
+  j += "]},\n\"parameters\":{\"transformation\":" + JsonMatrix(in.matTransformation) +
+       ",\"max_distance\":" + JsonNumber(in.fMaxDistance) +
+       ",\"range\":" + JsonNumber(in.pScale->GetRange()) +
+       ",\"max_abs\":" + JsonNumber(in.pScale->GetMaxAbs()) + "}}\n";
+  return j;
+}
+
+// A CSV field of a float: its shortest exact form, or nothing when it is not finite.
+std::string CsvNumber(float v) { return std::isfinite(v) ? JsonNumber(v) : std::string(); }
+
+void WriteCsv(const std::string& strPath, const std::vector<float>& d,
+              const std::vector<CbVector3f>& moved, Progress& progress) {
+  progress.Step("writing " + strPath);
+  tolvane::OutputFile csv(strPath);
+  csv.Write("index,x,y,z,distance\n");
+  std::string line;
+  for (std::size_t i = 0; i < d.size(); ++i) {
+    const CbVector3f& p = moved[i];
+    line = std::to_string(i) + "," + CsvNumber(p.x) + "," + CsvNumber(p.y) + "," + CsvNumber(p.z) +
+           ",";
+    if (d[i] != CMpComputeSurfelCollectionDistance::c_fNoDistance) line += JsonNumber(d[i]);
+    line += '\n';
+    csv.Write(line);
+    if ((i & 0xFFFFu) == 0) progress.Fraction(i, d.size());
+  }
+  csv.Commit();
 }
 
 int Run(const std::vector<std::string>& args) {
-  const Arguments a(
-      args,
-      {"transform", "transform-file", "max-distance", "range", "max-abs", "out", "csv", "threads"},
-      {"ascii"});
+  const Arguments a(args,
+                    {"transform", "transform-file", "max-distance", "range", "max-abs", "out",
+                     "csv", "report", "unit", "threads"},
+                    {"ascii", "json"});
   if (a.WantsHelp()) {
     std::fputs(c_szHelp, stdout);
     return 0;
@@ -174,44 +215,69 @@ int Run(const std::vector<std::string>& args) {
   distance.SetInput(*spReference, *spMoving, transform, static_cast<float>(maxDistance));
   distance.Compute();
   const std::vector<float>& d = distance.GetResult();
-  std::vector<float> sorted;
-  sorted.reserve(d.size());
-  for (float v : d) {
-    if (v != CMpComputeSurfelCollectionDistance::c_fNoDistance) sorted.push_back(v);
-  }
-  std::sort(sorted.begin(), sorted.end());
+  const DistanceStatistics statistics(d);
 
-  if (a.Has("csv")) {
-    progress.Step("writing " + a.GetString("csv"));
-    tolvane::OutputFile csv(a.GetString("csv"));
-    csv.Write("index,distance\n");
-    std::string line;
-    for (std::size_t i = 0; i < d.size(); ++i) {
-      line = std::to_string(i) + ",";
-      if (d[i] != CMpComputeSurfelCollectionDistance::c_fNoDistance) line += JsonNumber(d[i]);
-      line += '\n';
-      csv.Write(line);
-    }
-    csv.Commit();
+  float r = static_cast<float>(range);
+  if (!a.Has("range")) {
+    r = static_cast<float>(statistics.GetAbsolutePercentile(0.95));
+    if (!(r > 0.0f) || !std::isfinite(r)) r = 1.0f;
   }
-  if (a.Has("out")) {
-    float r = static_cast<float>(range);
-    if (!a.Has("range")) {
-      std::vector<float> magnitudes(sorted);
-      for (float& v : magnitudes) v = std::fabs(v);
-      std::sort(magnitudes.begin(), magnitudes.end());
-      r = magnitudes.empty() ? 0.0f : static_cast<float>(Percentile(magnitudes, 0.95));
-      if (!(r > 0.0f)) r = 1.0f;
+  const DivergingColorScale scale(r, a.Has("max-abs") ? static_cast<float>(maxAbs) : 3.0f * r);
+  const DistanceStatistics::Histogram histogram =
+      statistics.GetHistogram(-r, r, distance_report::c_nHistogramBins);
+
+  std::vector<CbVector3f> moved;
+  if (a.Has("csv") || a.Has("report")) {
+    const auto positions = spMoving->GetAccessor<CbVector3f>(eSurfelAttributePosition);
+    moved.resize(d.size());
+    for (unsigned int i = 0; i < moved.size(); ++i) {
+      moved[i] = MovedPosition(transform, positions[i]);
     }
-    const float limit = a.Has("max-abs") ? static_cast<float>(maxAbs) : 3.0f * r;
+  }
+  distance_report::Input in;
+  in.strReference = refPath;
+  in.strMoving = movPath;
+  in.strUnit = a.GetString("unit", "mm");
+  in.pDistances = &d;
+  in.pMovedPositions = &moved;
+  in.pStatistics = &statistics;
+  in.pHistogram = &histogram;
+  in.pScale = &scale;
+  in.matTransformation = transform;
+  in.fMaxDistance = distance.GetMaxDistance();
+  in.bMaxDistanceGiven = a.Has("max-distance");
+  in.bRangeGiven = a.Has("range");
+  in.bMaxAbsGiven = a.Has("max-abs");
+
+  if (a.Has("csv")) WriteCsv(a.GetString("csv"), d, moved, progress);
+  if (a.Has("out")) {
     progress.Step("colouring");
-    CFtColorCodeSurfelCollection coder;
-    coder.SetInput(*spMoving, d, limit, r);
-    coder.Compute();
-    files::Write(*spMoving, a.GetString("out"), a.Has("ascii"), progress);
+    scale.Apply(*spMoving, d);
+    // The distances themselves travel with the colours, NaN where there is none.
+    std::vector<float> values(d);
+    for (float& v : values) {
+      if (v == CMpComputeSurfelCollectionDistance::c_fNoDistance) {
+        v = std::numeric_limits<float>::quiet_NaN();
+      }
+    }
+    files::Write(*spMoving, a.GetString("out"), a.Has("ascii"), progress,
+                 {{"scalar_distance", values.data()}});
+  }
+  if (a.Has("report")) {
+    progress.Step("writing " + a.GetString("report"));
+    tolvane::WriteOutputFile(a.GetString("report"), distance_report::Render(in));
   }
   progress.Done();
-  PrintSummary(d, sorted);
+  // The summary goes to stderr when one of the outputs is standard output.
+  std::FILE* const out =
+      a.GetString("out") == "-" || a.GetString("csv") == "-" || a.GetString("report") == "-"
+          ? stderr
+          : stdout;
+  if (a.Has("json")) {
+    std::fputs(Json(in).c_str(), out);
+  } else {
+    PrintSummary(out, statistics, in.strUnit);
+  }
   return 0;
 }
 

@@ -2,7 +2,10 @@
 
 #include "InputError.h"
 #include "Progress.h"
+#include "base/OutputFile.h"
 #include "io/KaCPlyWriter.h"
+
+#include <cstdint>
 
 namespace tolvane::cli {
 
@@ -18,10 +21,25 @@ CbSmartPointer<KaCSurfelCollectionCCT> files::Read(const std::string& strPath, P
 }
 
 void files::Write(const KaCSurfelCollectionCCT& collection, const std::string& strPath, bool bAscii,
-                  Progress& progress) {
+                  Progress& progress, const std::vector<KaCPlyWriter::FloatProperty>& vecExtra) {
   progress.Step("writing " + strPath);
-  KaCPlyWriter::WriteFile(collection, strPath,
-                          bAscii ? EPlyFormat::eAscii : EPlyFormat::eBinaryLittleEndian);
+  const EPlyFormat eFormat = bAscii ? EPlyFormat::eAscii : EPlyFormat::eBinaryLittleEndian;
+  if (bAscii || !progress.IsEnabled()) {
+    KaCPlyWriter::WriteFile(collection, strPath, eFormat, vecExtra);
+    return;
+  }
+  // A binary body has a fixed row size: the bytes written tell the share done (the header's
+  // few hundred bytes aside).
+  const std::uint64_t nTotal =
+      KaCPlyWriter::GetBinaryBodyBytes(collection.GetNrSurfels(), vecExtra.size());
+  std::uint64_t nWritten = 0;
+  tolvane::OutputFile file(strPath);
+  KaCPlyWriter::Write(collection, eFormat, vecExtra, [&](const char* pData, std::size_t nBytes) {
+    file.Write(pData, nBytes);
+    nWritten += nBytes;
+    progress.Fraction(nWritten, nTotal);
+  });
+  file.Commit();
 }
 
 }  // namespace tolvane::cli

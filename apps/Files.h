@@ -1,10 +1,12 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "base/CbSmartPointer.h"
 #include "container/KaCSurfelCollectionCCT.h"
 #include "io/KaCPlyReader.h"
+#include "io/KaCPlyWriter.h"
 
 namespace tolvane::cli {
 
@@ -19,9 +21,10 @@ namespace files {
                                                           Progress& progress,
                                                           bool bNeedNormals = false,
                                                           const char* szPurpose = "");
-/// Writes a PLY file, ASCII when bAscii, else binary little endian.
+/// Writes a PLY file, ASCII when bAscii, else binary little endian, with the extra float
+/// properties after the attributes. A binary file shows its share written on a terminal.
 void Write(const KaCSurfelCollectionCCT& collection, const std::string& strPath, bool bAscii,
-           Progress& progress);
+           Progress& progress, const std::vector<KaCPlyWriter::FloatProperty>& vecExtra = {});
 
 }  // namespace files
 

@@ -1,4 +1,5 @@
 // tolvane filter: runs filter steps over a collection as one filter list.
+#include <chrono>
 #include <cstdio>
 
 #include <tolvane/KaCFtAlgorithmsList.h>
@@ -29,7 +30,8 @@ const char c_szHelp[] =
     "\n"
     "Runs the steps in the order given, as one filter list, over the collection of IN.ply\n"
     "and writes the result to OUT.ply (without steps: a plain copy, e.g. to change the\n"
-    "encoding). Steps:\n"
+    "encoding). Prints one line: surfels in, surfels out, the steps and the time taken.\n"
+    "Steps:\n"
     "  compensate               Lambert colour compensation (viewing direction 0,0,-1)\n"
     "  classify[=THRESHOLD]     tooth/gingiva classification from colour: hue turned by 120\n"
     "                           degrees above THRESHOLD is tooth (tissue 0), else gingiva\n"
@@ -150,11 +152,22 @@ int Run(const std::vector<std::string>& args) {
   CbSmartPointer<KaCFtAlgorithmsList> spFilters(new KaCFtAlgorithmsList());
   spFilters->SetFilterAlgorithms(list);
 
+  const auto start = std::chrono::steady_clock::now();
   Progress progress;
   const auto sp = files::Read(pos[0], progress);
+  const unsigned int nIn = sp->GetNrSurfels();
   progress.Step("filtering");
   (*spFilters)(*sp);
+  const unsigned int nOut = sp->GetNrSurfels();
   files::Write(*sp, pos[1], a.Has("ascii"), progress);
+  progress.Done();
+  std::string strSteps;
+  for (const std::string& s : steps) strSteps += (strSteps.empty() ? "" : ", ") + s;
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  // One line; on stderr when the collection itself goes to standard output.
+  std::fprintf(pos[1] == "-" ? stderr : stdout, "%u surfels in, %u out; steps: %s; %.3f s\n", nIn,
+               nOut, strSteps.empty() ? "none (copy)" : strSteps.c_str(), seconds);
   return 0;
 }
 

@@ -120,4 +120,32 @@ std::string Format(const char* szFormat, ...) {
   return out;
 }
 
+std::string ToBase64(std::string_view bytes) {
+  static const char c_digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  std::size_t i = 0;
+  for (; i + 3 <= bytes.size(); i += 3) {
+    const std::uint32_t v = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << 16 |
+                            static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1]))
+                                << 8 |
+                            static_cast<unsigned char>(bytes[i + 2]);
+    out += c_digits[v >> 18];
+    out += c_digits[(v >> 12) & 63];
+    out += c_digits[(v >> 6) & 63];
+    out += c_digits[v & 63];
+  }
+  if (i < bytes.size()) {
+    std::uint32_t v = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << 16;
+    if (i + 1 < bytes.size()) {
+      v |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
+    }
+    out += c_digits[v >> 18];
+    out += c_digits[(v >> 12) & 63];
+    out += i + 1 < bytes.size() ? c_digits[(v >> 6) & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
 }  // namespace tolvane::cli

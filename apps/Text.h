@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace tolvane::cli {
 
@@ -17,6 +18,8 @@ namespace tolvane::cli {
 [[nodiscard]] std::string JsonString(const std::string& strText);
 /// Text safe inside HTML elements and attribute values.
 [[nodiscard]] std::string HtmlEscape(const std::string& strText);
+/// Base64 (RFC 4648, with padding) of bytes, e.g. for a data: URI.
+[[nodiscard]] std::string ToBase64(std::string_view bytes);
 /// printf-style formatting into a std::string.
 [[nodiscard]] std::string Format(const char* szFormat, ...) __attribute__((format(printf, 1, 2)));
 

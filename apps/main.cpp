@@ -35,7 +35,8 @@ void PrintOverview(std::FILE* out) {
   }
   std::fputs(
       "\n"
-      "Run 'tolvane COMMAND --help' for a command's arguments.\n"
+      "Run 'tolvane COMMAND --help' for a command's arguments, 'tolvane --version' for the\n"
+      "version.\n"
       "Exit status: 0 success, 1 bad input or failed computation, 2 bad usage.\n",
       out);
 }
@@ -60,6 +61,10 @@ int main(int argc, char** argv) {
   }
   if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     PrintOverview(stdout);
+    return 0;
+  }
+  if (args[0] == "--version" || args[0] == "-V") {
+    std::printf("tolvane %s\n", TOLVANE_VERSION);
     return 0;
   }
   const Command* pCommand = Command::Find(args[0]);

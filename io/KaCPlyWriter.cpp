@@ -94,6 +94,11 @@ inline char* PutText(char* p, unsigned int v) { return std::to_chars(p, p + 10, 
 
 }  // namespace
 
+std::uint64_t KaCPlyWriter::GetBinaryBodyBytes(std::uint64_t nSurfels,
+                                               std::size_t nExtra) noexcept {
+  return nSurfels * (c_nBinaryRowBytes + 4 * nExtra);
+}
+
 void KaCPlyWriter::Write(const KaCSurfelCollectionCCT& c, EPlyFormat eFormat,
                          const std::vector<FloatProperty>& vecExtra, const Sink& sink) {
   const unsigned int n = c.GetNrSurfels();

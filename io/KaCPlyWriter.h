@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -38,6 +39,10 @@ class KaCPlyWriter {
   [[nodiscard]] static std::string WriteBuffer(const KaCSurfelCollectionCCT& collection,
                                                EPlyFormat eFormat = EPlyFormat::eBinaryLittleEndian,
                                                const std::vector<FloatProperty>& vecExtra = {});
+  /// The size of a binary body (everything after the header) for nSurfels surfels and nExtra
+  /// extra properties; lets a caller of Write tell how far it has come.
+  [[nodiscard]] static std::uint64_t GetBinaryBodyBytes(std::uint64_t nSurfels,
+                                                        std::size_t nExtra) noexcept;
   /// The bytes of the same file, handed to sink (a pipe, standard output, a socket).
   /// An extra property whose name is empty, holds white space, repeats a name or has no
   /// values throws CbException before anything reaches the sink.

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -47,6 +48,80 @@ std::vector<std::string> Lines(const std::string& text) {
   std::istringstream in(text);
   for (std::string l; std::getline(in, l);) lines.push_back(l);
   return lines;
+}
+
+// Whether text[i...] starts one JSON value; moves i past it.
+bool ParseJson(const std::string& s, std::size_t& i) {
+  const auto ws = [&] {
+    while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+  };
+  const auto string = [&] {
+    if (i >= s.size() || s[i] != '"') return false;
+    for (++i; i < s.size(); ++i) {
+      if (s[i] == '\\') {
+        ++i;
+      } else if (s[i] == '"') {
+        ++i;
+        return true;
+      }
+    }
+    return false;
+  };
+  ws();
+  if (i >= s.size()) return false;
+  const char c = s[i];
+  if (c == '{' || c == '[') {
+    const char close = c == '{' ? '}' : ']';
+    ++i;
+    ws();
+    if (i < s.size() && s[i] == close) return ++i, true;
+    while (true) {
+      if (c == '{') {
+        ws();
+        if (!string()) return false;
+        ws();
+        if (i >= s.size() || s[i++] != ':') return false;
+      }
+      if (!ParseJson(s, i)) return false;
+      ws();
+      if (i < s.size() && s[i] == ',') {
+        ++i;
+      } else {
+        return i < s.size() && s[i++] == close;
+      }
+    }
+  }
+  if (c == '"') return string();
+  std::smatch m;
+  static const std::regex c_token(
+      "true|false|null|-?(0|[1-9][0-9]*)(\\.[0-9]+)?([eE][-+]?[0-9]+)?");
+  if (!std::regex_search(s.begin() + static_cast<std::ptrdiff_t>(i), s.end(), m, c_token,
+                         std::regex_constants::match_continuous)) {
+    return false;
+  }
+  i += static_cast<std::size_t>(m.length());
+  return true;
+}
+
+bool IsJson(const std::string& text) {
+  std::size_t i = 0;
+  if (!ParseJson(text, i)) return false;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  return i == text.size();
+}
+
+// The number after "key": in text.
+double JsonValue(const std::string& text, const std::string& key) {
+  const auto p = text.find("\"" + key + "\":");
+  return p == std::string::npos ? std::nan("") : std::stod(text.substr(p + key.size() + 3));
+}
+
+// The numbers of a CSV line; an empty last field is dropped.
+std::vector<double> CsvRow(const std::string& line) {
+  std::vector<double> v;
+  std::istringstream in(line);
+  for (std::string item; std::getline(in, item, ',');) v.push_back(std::stod(item));
+  return v;
 }
 
 // The numbers of the JSON array that follows "key": (and the next '[') in text.
@@ -139,6 +214,9 @@ class ToolTest : public ::testing::Test {
 TEST_F(ToolTest, UsageHelpAndExitStatus) {
   Result r = Run({});
   EXPECT_EQ(r.status, 2);
+  r = Run({"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(std::regex_match(r.out, std::regex("tolvane [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << r.out;
   r = Run({"--help"});
   EXPECT_EQ(r.status, 0);
   for (const char* c : {"phantom", "distance", "filter", "acquire", "settings", "generate"}) {
@@ -311,14 +389,22 @@ TEST_F(ToolTest, DistanceOfAKnownOffset) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.6g", static_cast<double>(expected));
   for (std::size_t i : {2u, 5u, 6u, 7u, 8u, 9u}) {
-    EXPECT_EQ(lines[i].substr(lines[i].find(": ") + 2), buf) << lines[i];
+    EXPECT_EQ(lines[i].substr(lines[i].find(": ") + 2), std::string(buf) + " mm") << lines[i];
   }
-  EXPECT_EQ(lines[3], "standard deviation: 0");
+  EXPECT_EQ(lines[3], "standard deviation: 0 mm");
+  // index,x,y,z,distance with the moved position.
   const auto csv = Lines(ReadText(m_dir.File("d.csv")));
   ASSERT_EQ(csv.size(), 2001u);
-  EXPECT_EQ(csv[0], "index,distance");
-  EXPECT_EQ(csv[18], "17,");
-  EXPECT_FLOAT_EQ(std::stof(csv[1].substr(2)), expected);
+  EXPECT_EQ(csv[0], "index,x,y,z,distance");
+  for (std::size_t i : {0u, 17u}) {
+    const std::vector<double> row = CsvRow(csv[i + 1]);
+    ASSERT_EQ(row.size(), i == 17 ? 4u : 5u) << csv[i + 1];
+    EXPECT_EQ(row[0], static_cast<double>(i));
+    EXPECT_EQ(static_cast<float>(row[1]), c.GetPosition(i).x);
+    EXPECT_EQ(static_cast<float>(row[3]), static_cast<float>(c.GetPosition(i).z + 0.05));
+  }
+  EXPECT_EQ(csv[18].back(), ',');
+  EXPECT_FLOAT_EQ(CsvRow(csv[1])[4], expected);
   const auto coloured = KaCPlyReader::ReadFile(m_dir.File("coloured.ply"));
   EXPECT_EQ(coloured->GetColor(17), KaCCompressedColor(128, 128, 128));  // grey: no distance
   EXPECT_NE(coloured->GetColor(0), KaCCompressedColor(128, 128, 128));
@@ -358,7 +444,7 @@ TEST_F(ToolTest, DistanceDoesNotDependOnTheThreadCount) {
   }
   std::vector<float> d;
   for (const std::string& line : Lines(csv)) {
-    const std::string value = line.substr(line.find(',') + 1);
+    const std::string value = line.substr(line.rfind(',') + 1);
     if (!value.empty() && value != "distance") d.push_back(std::stof(value));
   }
   ASSERT_GT(d.size(), 20000u);
@@ -374,11 +460,136 @@ TEST_F(ToolTest, DistanceDoesNotDependOnTheThreadCount) {
                              percentile(0.95)};
   for (std::size_t k = 0; k < 5; ++k) {
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.6g", expected[k]);
+    std::snprintf(buf, sizeof buf, "%.6g mm", expected[k]);
     EXPECT_EQ(lines[5 + k].substr(lines[5 + k].find(": ") + 2), buf) << lines[5 + k];
   }
   EXPECT_EQ(Run({"distance", m_dir.File("s1.ply"), m_dir.File("s2.ply"), "--threads", "0"}).status,
             2);
+}
+
+TEST_F(ToolTest, DistanceMapColoursJsonAndDistancesAsData) {
+  // The surfels of a grid facing -z, lifted against their normals by a value per class of
+  // i % 6: -0.5, 0, 0.5 (within R = 1), 2 (beyond R, within A = 3), 5 (beyond A), and an unset
+  // normal (no distance).
+  const KaCSurfelCollectionCCT reference = MakeCollection(600, eSurfelAttributeSetFull, 3);
+  KaCSurfelCollectionCCT moving(reference);
+  const float lift[] = {-0.5f, 0.0f, 0.5f, 2.0f, 5.0f, 0.0f};
+  for (unsigned int i = 0; i < 600; ++i) {
+    moving.SetPosition(i, reference.GetPosition(i) + CbVector3f(0.0f, 0.0f, -lift[i % 6]));
+    if (i % 6 == 5) moving.GetNormalAccessor()[i] = KaCNormalCodec::c_nUnsetCode;
+  }
+  KaCPlyWriter::WriteFile(reference, m_dir.File("reference.ply"));
+  KaCPlyWriter::WriteFile(moving, m_dir.File("moving.ply"));
+  const std::vector<std::string> common = {"distance",
+                                           m_dir.File("reference.ply"),
+                                           m_dir.File("moving.ply"),
+                                           "--range",
+                                           "1",
+                                           "--max-abs",
+                                           "3"};
+  std::vector<std::string> args = common;
+  args.insert(args.end(), {"--out", m_dir.File("coloured.ply"), "--ascii", "--csv",
+                           m_dir.File("d.csv"), "--report", m_dir.File("report.html")});
+  const Result text = Run(args);
+  ASSERT_EQ(text.status, 0) << text.err;
+  args = common;
+  args.push_back("--json");
+  const Result json = Run(args);
+  ASSERT_EQ(json.status, 0) << json.err;
+
+  // Colours: blue side, neutral zero, red side, red end, grey twice.
+  const auto coloured = KaCPlyReader::ReadFile(m_dir.File("coloured.ply"));
+  for (unsigned int i = 0; i < 600; ++i) {
+    const KaCCompressedColor c = coloured->GetColor(i);
+    switch (i % 6) {
+      case 0:
+        EXPECT_GT(c.b, c.r + 60) << i;
+        break;
+      case 1:
+        EXPECT_EQ(c, KaCCompressedColor(221, 221, 221)) << i;
+        break;
+      case 2:
+        EXPECT_GT(c.r, c.b + 60) << i;
+        break;
+      case 3:
+        EXPECT_EQ(c, KaCCompressedColor(180, 4, 38)) << i;
+        break;
+      default:
+        EXPECT_EQ(c, KaCCompressedColor(128, 128, 128)) << i;
+    }
+  }
+
+  // scalar_distance of --out equals the CSV's distances, nan where the CSV has none.
+  const auto csv = Lines(ReadText(m_dir.File("d.csv")));
+  ASSERT_EQ(csv.size(), 601u);
+  const auto ply = Lines(ReadText(m_dir.File("coloured.ply")));
+  std::size_t column = 0;
+  std::size_t body = 0;
+  for (std::size_t k = 0, n = 0; k < ply.size(); ++k) {
+    if (ply[k] == "end_header") {
+      body = k + 1;
+      break;
+    }
+    if (ply[k].rfind("property ", 0) == 0) {
+      if (ply[k] == "property float scalar_distance") column = n;
+      ++n;
+    }
+  }
+  ASSERT_GT(column, 0u);
+  ASSERT_EQ(ply.size(), body + 600);
+  for (std::size_t i = 0; i < 600; ++i) {
+    std::istringstream row(ply[body + i]);
+    std::string word;
+    for (std::size_t k = 0; k <= column; ++k) row >> word;
+    const std::vector<double> c = CsvRow(csv[i + 1]);
+    if (c.size() == 4) {
+      EXPECT_EQ(word, "nan") << i;
+    } else {
+      EXPECT_EQ(std::stof(word), static_cast<float>(c[4])) << i;
+    }
+  }
+
+  // --json is JSON and says what the lines say.
+  ASSERT_TRUE(IsJson(json.out)) << json.out;
+  const auto lines = Lines(text.out);
+  ASSERT_EQ(lines.size(), 10u);
+  EXPECT_EQ(lines[0],
+            "surfels: " + std::to_string(static_cast<int>(JsonValue(json.out, "surfels"))));
+  EXPECT_EQ(lines[1], "with a distance: 500");
+  EXPECT_EQ(JsonValue(json.out, "with_distance"), 500.0);
+  const char* const keys[] = {
+      "mean", "standard_deviation", "rms", "minimum", "maximum", "p5", "p50", "p95"};
+  for (std::size_t k = 0; k < 8; ++k) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.6g mm", JsonValue(json.out, keys[k]));
+    EXPECT_EQ(lines[k + 2].substr(lines[k + 2].find(": ") + 2), buf) << keys[k];
+  }
+  EXPECT_NE(json.out.find("\"unit\":\"mm\""), std::string::npos);
+  EXPECT_EQ(JsonValue(json.out, "range"), 1.0);
+  EXPECT_EQ(JsonValue(json.out, "max_abs"), 3.0);
+  EXPECT_EQ(JsonArray(json.out, "transformation"),
+            (std::vector<double>{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}));
+  // 100 surfels each at about -0.5, 0 and 0.5 in the bins, 200 above R (2 and 5).
+  const std::vector<double> counts = JsonArray(json.out, "counts");
+  EXPECT_EQ(counts.size(), 41u);
+  double inBins = 0.0;
+  for (double n : counts) inBins += n;
+  EXPECT_EQ(inBins, 300.0);
+  EXPECT_EQ(counts[20], 100.0);
+  EXPECT_EQ(JsonValue(json.out, "below"), 0.0);
+  EXPECT_EQ(JsonValue(json.out, "above"), 200.0);
+
+  // The report stands alone: no script, nothing fetched, both views inline.
+  const std::string report = ReadText(m_dir.File("report.html"));
+  EXPECT_EQ(report.find("<script"), std::string::npos);
+  EXPECT_EQ(report.find("http"), std::string::npos);
+  std::size_t nImages = 0;
+  for (auto p = report.find("src=\"data:image/png;base64,iVBORw0KGgo"); p != std::string::npos;
+       p = report.find("src=\"data:image/png;base64,iVBORw0KGgo", p + 1)) {
+    ++nImages;
+  }
+  EXPECT_EQ(nImages, 2u);
+  EXPECT_NE(report.find("linearGradient"), std::string::npos);
 }
 
 TEST_F(ToolTest, FilterAndAcquireOnGeneratedFrames) {
@@ -416,10 +627,17 @@ TEST_F(ToolTest, FilterAndAcquireOnGeneratedFrames) {
   EXPECT_EQ(again[1].substr(0, again[1].find(" (")), lines[12].substr(0, lines[12].find(" (")));
   EXPECT_NE(again[1].find("(unchanged)"), std::string::npos);
   const std::string out = m_dir.File("teeth.ply");
-  ASSERT_EQ(Run({"filter", args[12], out, "classify", "discard-cheek"}).status, 0);
+  r = Run({"filter", args[12], out, "classify", "discard-cheek"});
+  ASSERT_EQ(r.status, 0);
   const auto teeth = KaCPlyReader::ReadFile(out);
   const std::string counts = again[0].substr(again[0].find("classified, ") + 12);
   EXPECT_EQ(std::to_string(teeth->GetNrSurfels()), counts.substr(0, counts.find(' ')));
+  ASSERT_EQ(Lines(r.out).size(), 1u) << r.out;
+  EXPECT_EQ(r.out.rfind("2000 surfels in, " + std::to_string(teeth->GetNrSurfels()) +
+                            " out; steps: classify, discard-cheek; ",
+                        0),
+            0u)
+      << r.out;
   EXPECT_GT(teeth->GetNrSurfels(), 200u);
   EXPECT_LT(teeth->GetNrSurfels(), 1800u);
   for (unsigned int i = 0; i < teeth->GetNrSurfels(); ++i) {
