@@ -162,11 +162,6 @@ CbSmartPointer<KaCSurfelCollectionCCT> KaCCalibrationPhantomCCTAnalyzer::Compute
         pFunction, __FILE__, __LINE__,
         "the phantom has seven faces: " + std::to_string(m_nNrPlanes) + " planes are too few");
   }
-  if (m_pClusteringSamples->GetNrSurfels() < m_nNrPlanes ||
-      m_pSamples->GetNrSurfels() < m_nNrPlanes) {
-    throw CbException(pFunction, __FILE__, __LINE__,
-                      "a collection holds fewer surfels than there are planes");
-  }
 
   float fBestError = 0.0f;
   std::vector<CyPlane> bestPlanes;

@@ -51,9 +51,10 @@ class KaCCalibrationPhantomCCTAnalyzer {
   /// caller shares its ownership.
   ///
   /// Throws CbException, before changing anything, when the analyzer has fewer than seven
-  /// planes or no collections (moved from), or when either collection holds fewer surfels than
-  /// planes. Exceptions of the collection (no positions, no normals) pass through. The two
-  /// durations add up over calls; everything else is replaced.
+  /// planes or no collections (moved from). A clustering collection with fewer surfels than
+  /// planes leaves the initial planes as they are, and the results come out NaN; no exception.
+  /// Exceptions of the collection (no positions, no normals) pass through. The two durations
+  /// add up over calls; everything else is replaced.
   CbSmartPointer<KaCSurfelCollectionCCT> Compute();
 
   [[nodiscard]] size_t GetNrPlanes() { return m_nNrPlanes; }

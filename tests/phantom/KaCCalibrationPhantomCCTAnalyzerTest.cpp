@@ -228,7 +228,17 @@ TEST(KaCCalibrationPhantomCCTAnalyzer, ComputeRefusesBadSetupsAndLeavesInputsAlo
   Collection tiny = Make({CbVector3f()}, {c_z});
   EXPECT_THROW(KaCCalibrationPhantomCCTAnalyzer(scan, nullptr, 7), CbException);
   EXPECT_THROW(KaCCalibrationPhantomCCTAnalyzer(scan, scan, 6).Compute(), CbException);
-  EXPECT_THROW(KaCCalibrationPhantomCCTAnalyzer(scan, tiny, 7).Compute(), CbException);
+  // Fewer surfels than planes: the initialisation leaves the default planes, nothing throws,
+  // and every sample is still coloured (here as an outlier or by plane 0).
+  for (const Collection& few : {tiny, Make({}, {})}) {
+    KaCCalibrationPhantomCCTAnalyzer small(few, few, 7);
+    CbSmartPointer<KaCSurfelCollectionCCT> coloured = small.Compute();
+    ASSERT_TRUE(coloured);
+    EXPECT_EQ(coloured->GetNrSurfels(), few->GetNrSurfels());
+    EXPECT_EQ(small.GetLines().size(), 40u);
+    EXPECT_NE(small.GetDepthStatistics().find(L"nan"), std::wstring::npos);
+    for (size_t i = 1; i < 7; ++i) EXPECT_EQ(small.GetNrSamples(i), 0u);
+  }
 
   const CbVector3f first = scan->GetPosition(0);
   KaCCalibrationPhantomCCTAnalyzer a(scan, scan, 7);
