@@ -22,6 +22,9 @@ struct Command {
   [[nodiscard]] static const Command* Find(const std::string& strName);
 };
 
+/// Exit status of a run whose analysis finished but failed its checks (docs/cli.md).
+inline constexpr int c_iExitChecksFailed = 3;
+
 // The subcommands, one source file each.
 Command GetPhantomCommand();
 Command GetDistanceCommand();

@@ -55,14 +55,14 @@ View FitView(bool bSide, const std::vector<CbVector3f>& points) {
   return v;
 }
 
-std::string Svg(const phantom_report::Input& in, bool bSide,
+std::string Svg(const PhantomAnalysis::Result& in, bool bSide,
                 const std::vector<unsigned int>& picked) {
-  const KaCSurfelCollectionCCT& c = *in.pColoured;
+  const KaCSurfelCollectionCCT& c = *in.spColoured;
   const auto positions = c.GetAccessor<CbVector3f>(eSurfelAttributePosition);
   const auto colors = c.GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
   std::vector<CbVector3f> extent;
   for (unsigned int i : picked) extent.push_back(positions[i]);
-  for (const CbVector3f& p : *in.pLines) extent.push_back(p);
+  for (const CbVector3f& p : in.vecDisplayPoints) extent.push_back(p);
   const View view = FitView(bSide, extent);
 
   std::string s = Format(
@@ -83,7 +83,7 @@ std::string Svg(const phantom_report::Input& in, bool bSide,
          "\" stroke-width=\"2.2\" stroke-linecap=\"round\" fill=\"none\" d=\"" + d + "\"/>\n";
   }
   // Display segments: corner deviations first, then the frustum's edges.
-  const std::vector<CbVector3f>& lines = *in.pLines;
+  const std::vector<CbVector3f>& lines = in.vecDisplayPoints;
   for (std::size_t k = 0; k + 1 < lines.size(); k += 2) {
     const bool bDeviation = k < 16;
     s += Format(
@@ -103,16 +103,6 @@ std::string Svg(const phantom_report::Input& in, bool bSide,
   return s + "</svg>\n";
 }
 
-std::string Row(const std::string& name, float measured, const std::string& nominal,
-                const std::string& deviation) {
-  return "<tr><td>" + name + "</td><td>" + Format("%.4f", static_cast<double>(measured)) +
-         "</td><td>" + nominal + "</td><td>" + deviation + "</td></tr>\n";
-}
-
-std::string Num(float f, const char* format = "%.6f") {
-  return Format(format, static_cast<double>(f));
-}
-
 }  // namespace
 
 std::string phantom_report::PlaneColor(int i, std::size_t nPlanes) {
@@ -123,14 +113,17 @@ std::string phantom_report::PlaneColor(int i, std::size_t nPlanes) {
   return Hex(KaCCompressedColor(rgb[0], rgb[1], rgb[2]));
 }
 
-std::string phantom_report::PlaneRole(std::size_t i) {
-  static const char* const c_roles[] = {"rim",     "wall -y", "wall +y",     "wall -x",
-                                        "wall +x", "floor",   "seventh face"};
-  return i < 7 ? c_roles[i] : "extra";
+std::string phantom_report::VerdictLine(const PhantomAnalysis::Result& r, int nMaxAttempts) {
+  if (r.verdict.bPass) {
+    return Format("verdict: pass (attempt %d of %d)", r.nAttempt, nMaxAttempts);
+  }
+  return "verdict: " + r.verdict.Summary() +
+         Format(" (%d attempt%s)", r.nAttempts, r.nAttempts == 1 ? "" : "s");
 }
 
-std::string phantom_report::Render(const Input& in) {
-  const PhantomMeasurements& m = *in.pMeasurements;
+std::string phantom_report::Render(const PhantomAnalysis::Result& in, const std::string& strSource,
+                                   int nMaxAttempts) {
+  namespace nominal = tolvane::phantom;
   std::string h =
       "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
       "<title>Phantom analysis</title>\n<style>\n"
@@ -144,65 +137,92 @@ std::string phantom_report::Render(const Input& in) {
       ".views{display:flex;flex-wrap:wrap;gap:1em}\n"
       ".sw{display:inline-block;width:1em;height:1em;vertical-align:middle;"
       "border:1px solid #888}\n"
+      ".pass{color:#1a7f37}.fail{color:#c62828}\n"
       "</style>\n</head>\n<body>\n<h1>Phantom analysis</h1>\n";
-  h += "<p>Scan: " + HtmlEscape(in.strSource) + "</p>\n<pre>";
-  for (const std::string& t : in.vecTexts) h += HtmlEscape(t) + "\n";
-  h += "</pre>\n<h2>Measurements</h2>\n<table>\n"
-       "<tr><th>Quantity</th><th>Measured (mm)</th><th>Nominal (mm)</th>"
-       "<th>Deviation (\xC2\xB5m)</th></tr>\n";
-  h += Row("Mean depth", m.GetMeanDepth(), Num(PhantomMeasurements::c_fNominalDepth),
-           Num(m.GetDepthDeviation(), "%.1f") +
-               Format(" (%.2f %%)", static_cast<double>(m.GetDepthDeviationPercent())));
+  h += "<p>Scan: " + HtmlEscape(strSource) + "</p>\n";
+  h += Format("<h2 class=\"%s\">", in.verdict.bPass ? "pass" : "fail") +
+       HtmlEscape(VerdictLine(in, nMaxAttempts)) +
+       "</h2>\n<table>\n"
+       "<tr><th>Check</th><th>Value</th><th>Limit</th><th>Result</th></tr>\n";
+  for (const PhantomCheck& c : in.verdict.vecChecks) {
+    h += Format("<tr><td>%s</td><td>%.4g %s</td><td>%s %.4g %s</td><td class=\"%s\">%s</td></tr>\n",
+                HtmlEscape(c.strName).c_str(), c.fValue, c.strUnit.c_str(),
+                c.bMinimum ? "at least" : "at most", c.fLimit, c.strUnit.c_str(),
+                c.bPass ? "pass" : "fail", c.bPass ? "pass" : "FAIL");
+  }
+  h += Format(
+      "</table>\n<p>Stages: stray points left out of the clustering: %zu; turned into the "
+      "phantom's frame: %s; clustering surfels: %zu of %zu.</p>\n",
+      in.nStrayPoints, in.bAligned ? "yes" : "no", in.nClusteringSurfels, in.nSamples);
+  h += "<pre>";
+  for (const std::wstring& t : in.strTexts) h += HtmlEscape(ToUtf8(t)) + "\n";
+  h += "</pre>\n<h2>Measurements</h2>\n<p>Analyzer: the numbers behind the texts above "
+       "(single precision). Refined: the final planes refitted in double precision with "
+       "centred sums.</p>\n<table>\n"
+       "<tr><th>Quantity</th><th>Analyzer (mm)</th><th>Refined (mm)</th><th>Nominal (mm)</th>"
+       "<th>Analyzer deviation (\xC2\xB5m)</th><th>Refined deviation (\xC2\xB5m)</th></tr>\n";
+  const auto row = [&](const std::string& name, float a, double f, double nominalValue) {
+    std::string deviations = "<td>&ndash;</td><td>&ndash;</td>";
+    if (std::isfinite(nominalValue)) {
+      const float fAnalyzer = nominal::DeviationMicrons(static_cast<float>(nominalValue), a);
+      deviations = Format("<td>%.1f</td><td>%.2f</td>", static_cast<double>(fAnalyzer),
+                          nominal::DeviationMicrons(nominalValue, f));
+    }
+    h += "<tr><td>" + name + "</td><td>" + Format("%.4f", static_cast<double>(a)) + "</td><td>" +
+         Format("%.5f", f) + "</td><td>" +
+         (std::isfinite(nominalValue) ? Format("%.6f", nominalValue) : "&ndash;") + "</td>" +
+         deviations + "</tr>\n";
+  };
+  const double fNone = std::numeric_limits<double>::quiet_NaN();
+  row("Mean depth", in.analyzer.meanDepth, in.refined.meanDepth, nominal::c_fNominalDepth);
   static const char* const c_corners[] = {"A", "B", "C", "D"};
   for (int k = 0; k < 4; ++k) {
-    h += Row(std::string("Depth at ") + c_corners[k], m.GetDepths()[static_cast<std::size_t>(k)],
-             "&ndash;", "&ndash;");
+    row(std::string("Depth at ") + c_corners[k], in.analyzer.depth[k], in.refined.depth[k], fNone);
   }
-  for (std::size_t k = 0; k < 4; ++k) {
-    const float nominal = PhantomMeasurements::c_fNominalShearing[k];
-    h += Row(std::string("Shearing at ") + c_corners[k], m.GetShearings()[k], Num(nominal),
-             Num(PhantomMeasurements::Deviation(nominal, m.GetShearings()[k]), "%.1f"));
+  for (int k = 0; k < 4; ++k) {
+    row(std::string("Shearing at ") + c_corners[k], in.analyzer.shearing[k], in.refined.shearing[k],
+        nominal::c_fNominalShearing[k]);
   }
-  for (std::size_t k = 0; k < 4; ++k) {
-    const float nominal = PhantomMeasurements::c_fNominalWidth[k];
-    h += Row("Width " + std::to_string(k + 1), m.GetWidths()[k], Num(nominal),
-             Num(PhantomMeasurements::Deviation(nominal, m.GetWidths()[k]), "%.1f"));
+  for (int k = 0; k < 4; ++k) {
+    row("Width " + std::to_string(k + 1), in.analyzer.width[k], in.refined.width[k],
+        nominal::c_fNominalWidth[k]);
   }
-  for (std::size_t k = 0; k < 4; ++k) {
-    const float nominal = PhantomMeasurements::c_fNominalHeight[k];
-    h += Row("Height " + std::to_string(k + 1), m.GetHeights()[k], Num(nominal),
-             Num(PhantomMeasurements::Deviation(nominal, m.GetHeights()[k]), "%.1f"));
+  for (int k = 0; k < 4; ++k) {
+    row("Height " + std::to_string(k + 1), in.analyzer.height[k], in.refined.height[k],
+        nominal::c_fNominalHeight[k]);
   }
-  h += "</table>\n<h2>Planes</h2>\n<table>\n"
-       "<tr><th>Plane</th><th>Colour</th><th>Role</th><th>Samples</th><th>Normal</th></tr>\n";
-  const std::size_t nPlanes = in.vecSampleCounts.size();
+  h += std::string("</table>\n<p>Note: ") + HtmlEscape(PhantomShearingNote()) + "</p>\n";
+  h += "<h2>Planes</h2>\n<table>\n"
+       "<tr><th>Plane</th><th>Colour</th><th>Role</th><th>Samples</th><th>Normal</th>"
+       "<th>RMS residual (\xC2\xB5m)</th></tr>\n";
+  const std::size_t nPlanes = in.vecPlanes.size();
+  std::size_t nKept = 0;
   for (std::size_t i = 0; i < nPlanes; ++i) {
-    const CbVector3f& n = in.vecNormals[i];
+    const PhantomAnalysis::Plane& plane = in.vecPlanes[i];
+    const CbVector3f& n = plane.normal;
+    nKept += plane.nSamples;
     h += Format(
         "<tr><td>%zu</td><td><span class=\"sw\" style=\"background:%s\"></span></td>"
-        "<td class=\"t\">%s</td><td>%zu</td><td>(%.4f, %.4f, %.4f)</td></tr>\n",
-        i, PlaneColor(static_cast<int>(i), nPlanes).c_str(), PlaneRole(i).c_str(),
-        in.vecSampleCounts[i], static_cast<double>(n.x), static_cast<double>(n.y),
-        static_cast<double>(n.z));
+        "<td class=\"t\">%s</td><td>%zu</td><td>(%.4f, %.4f, %.4f)</td><td>%.2f</td></tr>\n",
+        i, PlaneColor(static_cast<int>(i), nPlanes).c_str(), plane.strRole.c_str(), plane.nSamples,
+        static_cast<double>(n.x), static_cast<double>(n.y), static_cast<double>(n.z),
+        plane.fRmsResidual * 1000.0);
   }
+  const std::size_t nAll = in.spColoured->GetNrSurfels();
   h += Format(
       "<tr><td>&ndash;</td><td><span class=\"sw\" style=\"background:%s\"></span></td>"
-      "<td class=\"t\">outliers</td><td>%zu</td><td></td></tr>\n</table>\n",
-      PlaneColor(-1, nPlanes).c_str(), [&] {
-        std::size_t kept = 0;
-        for (std::size_t n : in.vecSampleCounts) kept += n;
-        const std::size_t all = in.pColoured->GetNrSurfels();
-        return all > kept ? all - kept : 0;
-      }());
+      "<td class=\"t\">outliers</td><td>%zu</td><td></td><td></td></tr>\n</table>\n",
+      PlaneColor(-1, nPlanes).c_str(), nAll > nKept ? nAll - nKept : 0);
   h += Format(
       "<p>k-means passes of the last run: %zu; initialisation %.3f s, "
-      "initialisation and k-means %.3f s (processor time, three restarts).</p>\n",
+      "initialisation and k-means %.3f s (processor time, three restarts, kept attempt)."
+      "</p>\n",
       in.nIterations, static_cast<double>(in.fInitializationDuration),
       static_cast<double>(in.fOverallDuration));
 
   // The same evenly spaced samples in both views.
   std::vector<unsigned int> picked;
-  const unsigned int n = in.pColoured->GetNrSurfels();
+  const unsigned int n = in.spColoured->GetNrSurfels();
   const unsigned int step = n > c_nMaxPoints ? (n + c_nMaxPoints - 1) / c_nMaxPoints : 1;
   for (unsigned int i = 0; i < n; i += step) picked.push_back(i);
   h += "<h2>Views</h2>\n<p>Samples coloured by plane; red: the corner deviations from the "

@@ -336,23 +336,30 @@ TEST_F(ToolTest, GeneratedPhantomIsAnalysedFromAFile) {
   EXPECT_EQ(html.find("<script"), std::string::npos);
   EXPECT_EQ(html.find("http"), std::string::npos);
 
-  // The four lines, in UTF-8, and the same analysis as --json (same seed, same file).
+  // The four lines, in UTF-8, and the verdict line.
   r = Run({"phantom", scan, "--seed", "7"});
   ASSERT_EQ(r.status, 0) << r.err;
   const auto lines = Lines(r.out);
-  ASSERT_EQ(lines.size(), 4u);
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[4], "verdict: pass (attempt 1 of 8)");
   EXPECT_EQ(lines[0].rfind("Depth: ", 0), 0u);
   EXPECT_EQ(lines[1].rfind("Shearing: ", 0), 0u);
   EXPECT_EQ(lines[2].rfind("Width: ", 0), 0u);
   EXPECT_EQ(lines[3].rfind("Height: ", 0), 0u);
   EXPECT_EQ(Micrometres(lines[2]).size(), 4u);
 
-  // Too few surfels for seven planes: no corners, a failed computation, no files.
+  // Too few surfels for seven planes, and none at all: the analysis runs, finds no corners
+  // and fails its checks (status 3); the report says so.
   const std::string tiny = m_dir.File("tiny.ply");
-  ASSERT_EQ(Run({"generate", "phantom", tiny, "--count", "7"}).status, 0);
-  ExpectOneLineError(Run({"phantom", tiny, "--report", m_dir.File("tiny.html")}),
-                     {"tolvane phantom: " + tiny + ": "});
-  EXPECT_FALSE(std::filesystem::exists(m_dir.File("tiny.html")));
+  KaCPlyWriter::WriteFile(MakeCollection(3), tiny);
+  KaCPlyWriter::WriteFile(KaCSurfelCollectionCCT(0), m_dir.File("empty.ply"));
+  for (const std::string& few : {tiny, m_dir.File("empty.ply")}) {
+    r = Run({"phantom", few, "--report", m_dir.File("tiny.html"), "--attempts", "2"});
+    EXPECT_EQ(r.status, 3) << r.err;
+    ASSERT_EQ(Lines(r.out).size(), 5u) << r.out;
+    EXPECT_EQ(Lines(r.out)[4], "verdict: FAIL: finite: 34 count over 0 count (2 attempts)");
+    EXPECT_NE(ReadText(m_dir.File("tiny.html")).find("FAIL"), std::string::npos);
+  }
 }
 
 TEST_F(ToolTest, BuiltInPhantomMeetsTheNominalGeometry) {
@@ -360,7 +367,7 @@ TEST_F(ToolTest, BuiltInPhantomMeetsTheNominalGeometry) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("built-in synthetic phantom"), std::string::npos);
   const auto lines = Lines(r.out);
-  ASSERT_EQ(lines.size(), 4u);
+  ASSERT_EQ(lines.size(), 5u);
   // Depth, width and height within 5 µm; shearing follows from the nominal corners.
   for (std::size_t i : {0u, 2u, 3u}) {
     const auto um = Micrometres(lines[i]);

@@ -1,0 +1,490 @@
+#include <tolvane/PhantomAnalysis.h>
+
+#include <tolvane/KaCCalibrationPhantomCCTAnalyzer.h>
+#include <tolvane/KaCMpFtColorCode.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/CbException.h"
+#include "container/KaSurfelAttributes.h"
+#include "geometry/KaCCorrMath.h"
+#include "phantom/PhantomPreparation.h"
+
+namespace tolvane {
+
+namespace {
+
+namespace prep = phantom_preparation;
+
+constexpr double c_fNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double c_fDegrees = 180.0 / 3.14159265358979323846;
+
+struct D3 {
+  double x = 0.0, y = 0.0, z = 0.0;
+};
+D3 Sub(const D3& a, const D3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+double Dot(const D3& a, const D3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+D3 Cross(const D3& a, const D3& b) {
+  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+D3 Scaled(const D3& a, double s) { return {a.x * s, a.y * s, a.z * s}; }
+D3 FromFloat(const CbVector3f& v) { return {v.x, v.y, v.z}; }
+
+// The angle between two normal lines (orientation ignored), degrees.
+double LineAngle(const D3& a, const D3& b) {
+  const double c = std::fabs(Dot(a, b)) / std::sqrt(Dot(a, a) * Dot(b, b));
+  return std::acos(std::min(1.0, c)) * c_fDegrees;
+}
+
+// A least-squares plane in double precision: centroid first, then the scatter of the
+// deviations from it (centred sums), its smallest eigenvector the normal.
+struct Fit {
+  D3 normal{c_fNaN, c_fNaN, c_fNaN};
+  D3 centroid{c_fNaN, c_fNaN, c_fNaN};
+  double fRms = c_fNaN;
+};
+
+Fit FitPoints(const std::vector<D3>& points) {
+  Fit fit;
+  if (points.size() < 3) return fit;
+  D3 c;
+  for (const D3& p : points) c = {c.x + p.x, c.y + p.y, c.z + p.z};
+  c = Scaled(c, 1.0 / static_cast<double>(points.size()));
+  double packed[6] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+  for (const D3& p : points) {
+    const D3 d = Sub(p, c);
+    packed[0] += d.x * d.x;
+    packed[1] += d.y * d.x;
+    packed[2] += d.y * d.y;
+    packed[3] += d.z * d.x;
+    packed[4] += d.z * d.y;
+    packed[5] += d.z * d.z;
+  }
+  double vectors[9];
+  double values[3];
+  KaCCorrMath::semi_definite_symmetric(packed, 3, vectors, values);
+  fit.normal = {vectors[6], vectors[7], vectors[8]};
+  fit.centroid = c;
+  double sum2 = 0.0;
+  for (const D3& p : points) {
+    const double d = Dot(Sub(p, c), fit.normal);
+    sum2 += d * d;
+  }
+  fit.fRms = std::sqrt(sum2 / static_cast<double>(points.size()));
+  return fit;
+}
+
+// The plane of a cluster, refitted twice without the samples beyond three RMS residuals, so
+// that stray points the analyzer kept do not tilt it.
+Fit RefitCluster(std::vector<D3> points) {
+  Fit fit = FitPoints(points);
+  for (int round = 0; round < 2 && fit.fRms > 0.0; ++round) {
+    const double limit = 3.0 * fit.fRms;
+    const auto end = std::remove_if(points.begin(), points.end(), [&](const D3& p) {
+      return !(std::fabs(Dot(Sub(p, fit.centroid), fit.normal)) <= limit);
+    });
+    if (end == points.end()) break;
+    points.erase(end, points.end());
+    fit = FitPoints(points);
+  }
+  return fit;
+}
+
+// The point where three planes meet (Cramer's rule); NaN when they do not meet in one point.
+D3 Meet(const Fit& a, const Fit& b, const Fit& c) {
+  const D3 bc = Cross(b.normal, c.normal), ca = Cross(c.normal, a.normal),
+           ab = Cross(a.normal, b.normal);
+  const double det = Dot(a.normal, bc);
+  if (!(std::fabs(det) > 1e-12)) return {c_fNaN, c_fNaN, c_fNaN};
+  const double ha = Dot(a.normal, a.centroid), hb = Dot(b.normal, b.centroid),
+               hc = Dot(c.normal, c.centroid);
+  const D3 sum = {bc.x * ha + ca.x * hb + ab.x * hc, bc.y * ha + ca.y * hb + ab.y * hc,
+                  bc.z * ha + ca.z * hb + ab.z * hc};
+  return Scaled(sum, 1.0 / det);
+}
+
+D3 NominalCorner(int k) {
+  const double* c = phantom::c_nominalCorners[k];
+  return {c[0], c[1], c[2]};
+}
+
+// The normals of faces 0 to 5 of the nominal phantom: planes fitted to the corners on them.
+std::vector<D3> NominalFaceNormals() {
+  std::vector<D3> normals;
+  for (int f = 0; f < 6; ++f) {
+    std::vector<D3> corners;
+    for (int k = 0; k < 8; ++k) {
+      const int* faces = phantom::c_cornerFaces[k];
+      if (faces[0] == f || faces[1] == f || faces[2] == f) corners.push_back(NominalCorner(k));
+    }
+    normals.push_back(FitPoints(corners).normal);
+  }
+  return normals;
+}
+
+// RMS distance of the corners from the nominal corners after the best rigid fit (Horn's
+// quaternion method: the largest eigenvalue of a 4 x 4 matrix gives the fitted residual).
+double CornerFitRms(const D3 (&corners)[8]) {
+  D3 ca, cb;
+  for (int k = 0; k < 8; ++k) {
+    const D3 b = NominalCorner(k);
+    ca = {ca.x + corners[k].x, ca.y + corners[k].y, ca.z + corners[k].z};
+    cb = {cb.x + b.x, cb.y + b.y, cb.z + b.z};
+  }
+  ca = Scaled(ca, 0.125);
+  cb = Scaled(cb, 0.125);
+  double s[3][3] = {};
+  double sum2 = 0.0;
+  for (int k = 0; k < 8; ++k) {
+    const D3 a = Sub(corners[k], ca), b = Sub(NominalCorner(k), cb);
+    const double av[3] = {a.x, a.y, a.z}, bv[3] = {b.x, b.y, b.z};
+    for (int r = 0; r < 3; ++r) {
+      for (int c = 0; c < 3; ++c) s[r][c] += av[r] * bv[c];
+    }
+    sum2 += Dot(a, a) + Dot(b, b);
+  }
+  const double packed[10] = {s[0][0] + s[1][1] + s[2][2], s[1][2] - s[2][1],
+                             s[0][0] - s[1][1] - s[2][2], s[2][0] - s[0][2],
+                             s[0][1] + s[1][0],           -s[0][0] + s[1][1] - s[2][2],
+                             s[0][1] - s[1][0],           s[2][0] + s[0][2],
+                             s[1][2] + s[2][1],           -s[0][0] - s[1][1] + s[2][2]};
+  for (double v : packed) {
+    if (!std::isfinite(v)) return c_fNaN;
+  }
+  double vectors[16];
+  double values[4];
+  KaCCorrMath::semi_definite_symmetric(packed, 4, vectors, values);
+  return std::sqrt(std::max(0.0, (sum2 - 2.0 * values[0]) / 8.0));
+}
+
+PhantomCheck Check(const char* szName, double fValue, double fLimit, const char* szUnit,
+                   bool bMinimum) {
+  PhantomCheck c;
+  c.strName = szName;
+  c.fValue = fValue;
+  c.fLimit = fLimit;
+  c.strUnit = szUnit;
+  c.bMinimum = bMinimum;
+  c.bPass = bMinimum ? fValue >= fLimit : fValue <= fLimit;
+  return c;
+}
+
+std::string PlaneRole(std::size_t i) {
+  static const char* const c_roles[] = {"rim",     "wall -y", "wall +y",     "wall -x",
+                                        "wall +x", "floor",   "seventh face"};
+  return i < 7 ? c_roles[i] : "extra";
+}
+
+// The colours that Compute gives the values 0 (outliers) to nPlanes (plane nPlanes - 1): the
+// same filter on a collection of one surfel per value. Empty when two values share a colour.
+std::vector<KaCCompressedColor> PlanePalette(std::size_t nPlanes) {
+  const auto n = static_cast<unsigned int>(nPlanes + 1);
+  KaCSurfelCollectionCCT probe(n, true, eSurfelAttributeSetFull);
+  std::vector<float> values(n);
+  for (unsigned int v = 0; v < n; ++v) values[v] = static_cast<float>(v);
+  KaCMpFtColorCode(0.0f, static_cast<float>(nPlanes), values, nullptr, 1)(probe);
+  std::vector<KaCCompressedColor> palette;
+  for (unsigned int v = 0; v < n; ++v) {
+    const KaCCompressedColor c = probe.GetColor(v);
+    for (const KaCCompressedColor& other : palette) {
+      if (other == c) return {};
+    }
+    palette.push_back(c);
+  }
+  return palette;
+}
+
+// One analyzer run judged: everything in the analysis frame.
+struct Attempt {
+  PhantomAnalysis::Result result;
+  std::vector<Fit> fits;
+  D3 refinedCorners[8];
+  CbSmartPointer<KaCSurfelCollectionCCT> spColoured;
+  int nFailed = 0;
+  bool bTurnedFitsBetter = false;
+};
+
+void Evaluate(KaCCalibrationPhantomCCTAnalyzer& analyzer,
+              const CbSmartPointer<KaCSurfelCollectionCCT>& spColoured,
+              const KaCSurfelCollectionCCT& samples, const PhantomLimits& limits,
+              const std::vector<KaCCompressedColor>& palette, Attempt& attempt) {
+  PhantomAnalysis::Result& r = attempt.result;
+  const std::size_t nPlanes = analyzer.GetNrPlanes();
+  r.strTexts[0] = analyzer.GetDepthStatistics();
+  r.strTexts[1] = analyzer.GetShearingStatistics();
+  r.strTexts[2] = analyzer.GetWidthStatistics();
+  r.strTexts[3] = analyzer.GetHeightStatistics();
+  r.vecDisplayPoints = analyzer.GetLines();
+  r.nIterations = analyzer.GetNrIterations();
+  r.fInitializationDuration = analyzer.GetInitializationDuration();
+  r.fOverallDuration = analyzer.GetOverallDuration();
+  const float fNaN = std::numeric_limits<float>::quiet_NaN();
+  for (int k = 0; k < 8; ++k) {
+    r.analyzerCorners[k] = 2 * k < static_cast<int>(r.vecDisplayPoints.size())
+                               ? r.vecDisplayPoints[static_cast<std::size_t>(2 * k)]
+                               : CbVector3f(fNaN, fNaN, fNaN);
+  }
+  r.analyzer = phantom::Measure<float>(r.analyzerCorners, analyzer.GetNormal(0));
+
+  // The clusters, read back from the colours Compute gave the samples.
+  std::vector<std::vector<D3>> clusters(nPlanes);
+  const unsigned int nSamples = samples.GetNrSurfels();
+  if (!palette.empty()) {
+    const auto colours = spColoured->GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
+    const auto positions = samples.GetAccessor<CbVector3f>(eSurfelAttributePosition);
+    for (unsigned int s = 0; s < nSamples; ++s) {
+      for (std::size_t v = 1; v < palette.size(); ++v) {
+        if (palette[v] == colours[s]) {
+          clusters[v - 1].push_back(FromFloat(positions[s]));
+          break;
+        }
+      }
+    }
+  }
+  attempt.fits.clear();
+  for (const auto& cluster : clusters) attempt.fits.push_back(RefitCluster(cluster));
+  std::vector<Fit>& fits = attempt.fits;
+  // Rim normal from the rim towards the floor; walls keep the fitted sign.
+  if (Dot(Sub(fits[5].centroid, fits[0].centroid), fits[0].normal) < 0.0) {
+    fits[0].normal = Scaled(fits[0].normal, -1.0);
+  }
+  if (Dot(fits[5].normal, fits[0].normal) < 0.0) fits[5].normal = Scaled(fits[5].normal, -1.0);
+  for (int k = 0; k < 8; ++k) {
+    const int* f = phantom::c_cornerFaces[k];
+    attempt.refinedCorners[k] = Meet(fits[f[0]], fits[f[1]], fits[f[2]]);
+  }
+  r.refined = phantom::Measure<double>(attempt.refinedCorners, fits[0].normal);
+
+  r.vecPlanes.clear();
+  std::size_t nKept = 0;
+  for (std::size_t i = 0; i < nPlanes; ++i) {
+    PhantomAnalysis::Plane plane;
+    plane.strRole = PlaneRole(i);
+    plane.nSamples = analyzer.GetNrSamples(i);
+    plane.normal = analyzer.GetNormal(i);
+    plane.fRmsResidual = fits[i].fRms;
+    nKept += plane.nSamples;
+    r.vecPlanes.push_back(plane);
+  }
+
+  // The checks.
+  const auto allQuantities = [](const auto& q) {
+    std::vector<double> v = {static_cast<double>(q.meanDepth)};
+    for (int k = 0; k < 4; ++k) {
+      v.insert(v.end(), {static_cast<double>(q.depth[k]), static_cast<double>(q.shearing[k]),
+                         static_cast<double>(q.width[k]), static_cast<double>(q.height[k])});
+    }
+    return v;
+  };
+  const std::vector<double> analyzed = allQuantities(r.analyzer);
+  const std::vector<double> refined = allQuantities(r.refined);
+  double nNonFinite = 0.0, fDrift = 0.0;
+  for (std::size_t k = 0; k < analyzed.size(); ++k) {
+    nNonFinite +=
+        (std::isfinite(analyzed[k]) ? 0.0 : 1.0) + (std::isfinite(refined[k]) ? 0.0 : 1.0);
+    fDrift = std::max(fDrift, std::fabs(analyzed[k] - refined[k]));
+  }
+  if (nNonFinite > 0.0) fDrift = c_fNaN;
+
+  double fMinShare = c_fNaN, fMaxRms = c_fNaN, fRmsLimit = c_fNaN;
+  if (nKept > 0) {
+    std::vector<double> rms;
+    fMinShare = 1.0;
+    for (std::size_t i = 0; i < 7; ++i) {
+      fMinShare = std::min(
+          fMinShare, static_cast<double>(r.vecPlanes[i].nSamples) / static_cast<double>(nKept));
+      rms.push_back(fits[i].fRms);
+    }
+    fMaxRms = *std::max_element(rms.begin(), rms.end(),
+                                [](double a, double b) { return a < b || std::isnan(b); });
+    std::nth_element(rms.begin(), rms.begin() + 3, rms.end());
+    fRmsLimit = limits.fResidualFactor * rms[3] + limits.fResidualFloor;
+  }
+  // Spans and maxima that turn NaN when any of their values is.
+  double fLow = r.refined.depth[0], fHigh = fLow, fLength = 0.0;
+  for (int k = 0; k < 4; ++k) {
+    fLow = std::isnan(fLow) ? fLow : std::min(fLow, r.refined.depth[k]);
+    fHigh = std::isnan(fHigh) ? fHigh : std::max(fHigh, r.refined.depth[k]);
+    const double dw = std::fabs(r.refined.width[k] - phantom::c_fNominalWidth[k]);
+    const double dh = std::fabs(r.refined.height[k] - phantom::c_fNominalHeight[k]);
+    fLength = std::isnan(dw) || std::isnan(dh) ? c_fNaN : std::max({fLength, dw, dh});
+  }
+  const double fDepthSpread = fHigh - fLow;
+  static const std::vector<D3> c_nominalNormals = NominalFaceNormals();
+  double fAngle = 0.0;
+  for (int f = 1; f < 6 && !std::isnan(fAngle); ++f) {
+    const double d = std::fabs(LineAngle(fits[f].normal, fits[0].normal) -
+                               LineAngle(c_nominalNormals[f], c_nominalNormals[0]));
+    fAngle = std::isnan(d) ? c_fNaN : std::max(fAngle, d);
+  }
+  const double fSeventh = LineAngle(fits[6].normal, fits[0].normal);
+
+  // The phantom is nearly symmetric under a half turn about its viewing axis: its corners
+  // relabelled that way (A and D, B and C, E and H, F and G swapped) still fit the nominal ones
+  // within 0.034 mm. The labelling must fit clearly better than its half-turned twin.
+  const double fCornerFit = CornerFitRms(attempt.refinedCorners);
+  static constexpr int c_halfTurn[8] = {3, 2, 1, 0, 7, 6, 5, 4};
+  D3 turned[8];
+  for (int k = 0; k < 8; ++k) turned[k] = attempt.refinedCorners[c_halfTurn[k]];
+  const double fTurnedFit = CornerFitRms(turned);
+  attempt.bTurnedFitsBetter = fTurnedFit < fCornerFit;
+
+  PhantomVerdict& verdict = r.verdict;
+  verdict.vecChecks = {
+      Check("finite", nNonFinite, 0.0, "count", false),
+      Check("plane share", fMinShare, limits.fMinPlaneShare, "share", true),
+      Check("plane residual", fMaxRms, fRmsLimit, "mm", false),
+      Check("corner depths", fDepthSpread, limits.fMaxDepthSpread, "mm", false),
+      Check("face angles", fAngle, limits.fMaxAngleError, "deg", false),
+      Check("lengths", fLength, limits.fMaxLengthError, "mm", false),
+      Check("corner fit", fCornerFit, limits.fMaxCornerFitRms, "mm", false),
+      Check("orientation", fTurnedFit - fCornerFit, limits.fMinOrientationMargin, "mm", true),
+      Check("seventh face", fSeventh, limits.fMaxAngleError, "deg", false),
+      Check("analyzer drift", fDrift, limits.fMaxAnalyzerDrift, "mm", false)};
+  attempt.nFailed = 0;
+  for (const PhantomCheck& c : verdict.vecChecks) attempt.nFailed += c.bPass ? 0 : 1;
+  verdict.bPass = attempt.nFailed == 0;
+  attempt.spColoured = spColoured;
+}
+
+// Puts a frame point into the scan's frame.
+CbVector3f ToScanFloat(const prep::Frame& frame, const CbVector3f& p) {
+  const double q[3] = {p.x, p.y, p.z};
+  double r[3];
+  frame.ToScan(q, r);
+  return {static_cast<float>(r[0]), static_cast<float>(r[1]), static_cast<float>(r[2])};
+}
+
+}  // namespace
+
+std::string PhantomVerdict::Summary() const {
+  if (bPass) return "pass";
+  for (const PhantomCheck& c : vecChecks) {
+    if (c.bPass) continue;
+    char text[256];
+    std::snprintf(text, sizeof text, "FAIL: %s: %.4g %s %s %.4g %s", c.strName.c_str(), c.fValue,
+                  c.strUnit.c_str(), c.bMinimum ? "under" : "over", c.fLimit, c.strUnit.c_str());
+    return text;
+  }
+  return "FAIL";
+}
+
+PhantomAnalysis::PhantomAnalysis(CbSmartPointer<const KaCSurfelCollectionCCT> spClustering,
+                                 CbSmartPointer<const KaCSurfelCollectionCCT> spSamples,
+                                 const Options& options)
+    : m_spClustering(std::move(spClustering)),
+      m_spSamples(std::move(spSamples)),
+      m_options(options) {
+  if (!m_spClustering || !m_spSamples || options.nPlanes < 7 || options.nMaxAttempts < 1) {
+    throw CbException("tolvane::PhantomAnalysis::PhantomAnalysis", __FILE__, __LINE__,
+                      "the analysis needs two collections, at least 7 planes and 1 attempt");
+  }
+}
+
+PhantomAnalysis::Result PhantomAnalysis::Run() const {
+  // Preparation: thinning, cleaning and the frame, once for all attempts.
+  CbSmartPointer<const KaCSurfelCollectionCCT> spClustering =
+      prep::Thinned(m_spClustering, m_options.nClusteringLimit);
+  std::size_t nStray = 0;
+  if (m_options.bClean) spClustering = prep::WithoutStrayPoints(spClustering, nStray);
+  prep::Frame frame;
+  const bool bAligned = m_options.bAlign && prep::FindPhantomFrame(*spClustering, frame);
+  const CbSmartPointer<const KaCSurfelCollectionCCT> spCleaned = spClustering;
+  const bool bSame =
+      m_spSamples.Get() == m_spClustering.Get() && spCleaned.Get() == m_spClustering.Get();
+  CbSmartPointer<const KaCSurfelCollectionCCT> spSamples = m_spSamples;
+  // The collections the analyzer gets: in the frame, and the clustering one with normals it
+  // can cluster (only there: the samples are measured by their positions).
+  const auto prepare = [&] {
+    if (bAligned) {
+      spClustering = prep::InFrame(*spCleaned, frame);
+      spSamples = bSame ? spClustering : prep::InFrame(*m_spSamples, frame);
+    }
+    std::size_t nNormals = 0;
+    if (m_options.bClean) spClustering = prep::WithClusterableNormals(spClustering, nNormals);
+  };
+  prepare();
+
+  const std::vector<KaCCompressedColor> palette = PlanePalette(m_options.nPlanes);
+  Attempt best;
+  prep::Frame bestFrame = frame;
+  int nRun = 0;
+  for (int k = 1; k <= m_options.nMaxAttempts; ++k) {
+    KaCCalibrationPhantomCCTAnalyzer analyzer(spClustering, spSamples, m_options.nPlanes);
+    const CbSmartPointer<KaCSurfelCollectionCCT> spColoured = analyzer.Compute();
+    Attempt attempt;
+    Evaluate(analyzer, spColoured, *spSamples, m_options.limits, palette, attempt);
+    attempt.result.nAttempt = k;
+    nRun = k;
+    const bool bTurn = bAligned && attempt.bTurnedFitsBetter;
+    if (k == 1 || attempt.nFailed < best.nFailed) {
+      best = std::move(attempt);
+      bestFrame = frame;
+    }
+    if (best.result.verdict.bPass) break;
+    if (bTurn) {
+      // The frame was found half a turn off: turn it about its z axis and go on from there.
+      for (int c = 0; c < 3; ++c) {
+        frame.R[0][c] = -frame.R[0][c];
+        frame.R[1][c] = -frame.R[1][c];
+      }
+      prepare();
+    }
+  }
+  frame = bestFrame;
+
+  Result r = std::move(best.result);
+  r.nAttempts = nRun;
+  r.bAligned = bAligned;
+  r.nStrayPoints = nStray;
+  r.nClusteringSurfels = spClustering->GetNrSurfels();
+  r.nSamples = m_spSamples->GetNrSurfels();
+  for (int i = 0; i < 3; ++i) {
+    for (int k = 0; k < 3; ++k) r.rotation[i][k] = frame.R[i][k];
+    r.origin[i] = frame.origin[i];
+  }
+  // Everything back into the scan's frame.
+  for (CbVector3f& p : r.vecDisplayPoints) p = ToScanFloat(frame, p);
+  for (CbVector3f& c : r.analyzerCorners) c = ToScanFloat(frame, c);
+  for (int k = 0; k < 8; ++k) {
+    const double q[3] = {best.refinedCorners[k].x, best.refinedCorners[k].y,
+                         best.refinedCorners[k].z};
+    frame.ToScan(q, r.refinedCorners[k]);
+  }
+  for (std::size_t i = 0; i < r.vecPlanes.size(); ++i) {
+    Plane& plane = r.vecPlanes[i];
+    const CbVector3f& n = plane.normal;
+    const double d[3] = {n.x, n.y, n.z};
+    double e[3];
+    frame.DirectionToScan(d, e);
+    plane.normal = {static_cast<float>(e[0]), static_cast<float>(e[1]), static_cast<float>(e[2])};
+    const Fit& fit = best.fits[i];
+    const double fn[3] = {fit.normal.x, fit.normal.y, fit.normal.z};
+    const double fc[3] = {fit.centroid.x, fit.centroid.y, fit.centroid.z};
+    frame.DirectionToScan(fn, plane.refinedNormal);
+    frame.ToScan(fc, plane.refinedPoint);
+  }
+  // The samples as passed, coloured as the analyzer coloured them.
+  r.spColoured =
+      CbSmartPointer<KaCSurfelCollectionCCT>(new KaCSurfelCollectionCCT(*m_spSamples, false));
+  if (best.spColoured && best.spColoured->GetNrSurfels() == r.spColoured->GetNrSurfels()) {
+    const auto from = best.spColoured->GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
+    auto to = r.spColoured->GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
+    for (unsigned int s = 0; s < r.spColoured->GetNrSurfels(); ++s) to[s] = from[s];
+  }
+  return r;
+}
+
+const char* PhantomShearingNote() {
+  return "On a perfect phantom the shearing reads 27, 30, 8 and 58 \xC2\xB5m off its nominal "
+         "values: the nominal shearings are separate constants and differ from the shearings "
+         "of the nominal corners by that much. These offsets are no scanner error.";
+}
+
+}  // namespace tolvane
