@@ -248,42 +248,59 @@ void KaCCalibrationPhantomCCTAnalyzer::ClearClusters(
 
 void KaCCalibrationPhantomCCTAnalyzer::ComputeKMeansClustering() {
   m_nNrIterations = 0;
-  // The clusters before each pass; swapping in the storage of the pass before last avoids a
-  // copy per pass.
-  std::vector<std::vector<unsigned int>> previous = m_vecClusters;
-  // The assignment and the refit of all planes in two sweeps over the samples: the position
-  // sums are taken while assigning, the scatter in one pass by each sample's plane. Both keep
-  // each cluster's order, so the planes are those of EstimatePlanes.
-  const bool bFused = m_nNrPlanes <= KaCPlaneDistanceKernel::c_nMaxFusedPlanes &&
-                      m_vecClusters.size() == m_nNrPlanes && m_vecPlanes.size() == m_nNrPlanes;
-  std::unique_ptr<KaCPlaneDistanceKernel::KMeansSweeps> pSweeps;
-  if (bFused) {
-    pSweeps =
-        std::make_unique<KaCPlaneDistanceKernel::KMeansSweeps>(*m_pClusteringSamples, m_nNrPlanes);
-  }
-  std::vector<tolvane::PlaneFit::Sums> sums;
-  std::vector<tolvane::PlaneFit::Scatter> scatter;
-  for (;;) {
-    previous.swap(m_vecClusters);
-    ClearClusters(m_vecClusters);
-    if (bFused) {
-      sums.assign(m_nNrPlanes, {});
-      scatter.assign(m_nNrPlanes, {});
-      pSweeps->AssignAndSum(m_vecPlanes.data(), m_vecClusters, sums.data());
-      for (size_t j = 0; j < m_nNrPlanes; ++j) {
-        m_vecCenters[j] = tolvane::PlaneFit::Centroid(sums[j], m_vecClusters[j].size());
-      }
-      pSweeps->AddScatter(m_vecCenters.data(), scatter.data());
-      for (size_t j = 0; j < m_nNrPlanes; ++j) {
-        m_vecPlanes[j] = tolvane::PlaneFit::Plane(scatter[j], m_vecCenters[j]);
-      }
-    } else {
+  if (m_nNrPlanes > KaCPlaneDistanceKernel::c_nMaxFusedPlanes ||
+      m_vecClusters.size() != m_nNrPlanes || m_vecPlanes.size() != m_nNrPlanes) {
+    // The clusters before each pass; swapping in the storage of the pass before last avoids a
+    // copy per pass.
+    std::vector<std::vector<unsigned int>> previous = m_vecClusters;
+    for (;;) {
+      previous.swap(m_vecClusters);
+      ClearClusters(m_vecClusters);
       DistributeSamplesToClusters(m_pClusteringSamples, m_vecClusters);
       EstimatePlanes(m_pClusteringSamples, m_vecClusters);
+      if (m_vecClusters == previous) break;
+      if (++m_nNrIterations >= 100) break;
     }
-    if (m_vecClusters == previous) break;
+    return;
+  }
+  // Between the passes the clusters are one byte per sample, its plane. A pass assigns and
+  // refits every plane in two sweeps: the position sums are taken while assigning, the scatter
+  // by each sample's plane, both in each cluster's order, so the planes are those of
+  // EstimatePlanes. Two passes give equal clusters exactly when every sample keeps its plane;
+  // index lists are built only to compare the first pass with the clusters held before the
+  // call, and at the end.
+  KaCPlaneDistanceKernel::KMeansSweeps sweeps(*m_pClusteringSamples, m_nNrPlanes);
+  std::vector<tolvane::PlaneFit::Sums> sums;
+  std::vector<tolvane::PlaneFit::Scatter> scatter;
+  std::vector<size_t> counts;
+  bool bListed = false;
+  for (bool bFirst = true;; bFirst = false) {
+    sums.assign(m_nNrPlanes, {});
+    scatter.assign(m_nNrPlanes, {});
+    counts.assign(m_nNrPlanes, 0);
+    sweeps.Assign(m_vecPlanes.data(), sums.data(), counts.data());
+    for (size_t j = 0; j < m_nNrPlanes; ++j) {
+      m_vecCenters[j] = tolvane::PlaneFit::Centroid(sums[j], counts[j]);
+    }
+    sweeps.AddScatter(m_vecCenters.data(), scatter.data());
+    for (size_t j = 0; j < m_nNrPlanes; ++j) {
+      m_vecPlanes[j] = tolvane::PlaneFit::Plane(scatter[j], m_vecCenters[j]);
+    }
+    bool bSame = false;
+    if (bFirst) {
+      std::vector<std::vector<unsigned int>> previous(m_nNrPlanes);
+      previous.swap(m_vecClusters);
+      sweeps.GetClusters(m_vecClusters);
+      bSame = m_vecClusters == previous;
+      bListed = true;
+    } else {
+      bSame = sweeps.SameAsPreviousPass();
+      bListed = false;
+    }
+    if (bSame) break;
     if (++m_nNrIterations >= 100) break;
   }
+  if (!bListed) sweeps.GetClusters(m_vecClusters);
 }
 
 // ---------------------------------------------------------------------------------------------

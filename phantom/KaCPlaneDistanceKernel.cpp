@@ -101,13 +101,19 @@ constexpr std::size_t c_nRowLanes = 8;
 // Below this many samples the per-code angle rows cost more than they save.
 constexpr unsigned int c_nMinRowSamples = 16384;
 
-// The assignment of the samples first to nEnd - 1 (first a multiple of the block size, so that
-// the blocks are those of a whole-collection run), optionally with the labels and sums of the
-// fused k-means pass (both null or both set).
+// What an assignment pass hands on; each part may be null. Labels are indexed from the pass's
+// first sample.
+struct PassOutput {
+  std::vector<std::vector<unsigned int>>* pClusters = nullptr;  // indices appended
+  unsigned char* pLabels = nullptr;                             // plane of each sample
+  tolvane::PlaneFit::Sums* pSums = nullptr;                     // position sums per plane
+  std::size_t* pCounts = nullptr;                               // samples per plane, added
+};
+
+// The assignment of samples nFirst to nEnd - 1 (nFirst a multiple of the block size, so that
+// the blocks are those of a whole-collection run).
 void AssignInBlocks(const KaCSurfelCollectionCCT& samples, unsigned int nFirst, unsigned int nEnd,
-                    const CyPlane* pPlanes, std::size_t nPlanes,
-                    std::vector<std::vector<unsigned int>>& clusters, unsigned char* pLabels,
-                    tolvane::PlaneFit::Sums* pSums) {
+                    const CyPlane* pPlanes, std::size_t nPlanes, const PassOutput& out) {
   const auto positions = samples.GetAccessor<CbVector3f>(eSurfelAttributePosition);
   const auto normals = samples.GetNormalAccessor();
   const CbVector3f* pTable = KaCNormalCodec::GetTable();
@@ -142,27 +148,28 @@ void AssignInBlocks(const KaCSurfelCollectionCCT& samples, unsigned int nFirst, 
           bestPlane = j;
         }
       }
-      clusters[bestPlane].push_back(static_cast<unsigned int>(first + k));
-      if (pSums != nullptr) {
-        pLabels[first + k] = static_cast<unsigned char>(bestPlane);
-        pSums[bestPlane].Add(CbVector3f(px[k], py[k], pz[k]));
-      }
+      const auto s = static_cast<unsigned int>(first + k);
+      if (out.pClusters != nullptr) (*out.pClusters)[bestPlane].push_back(s);
+      if (out.pLabels != nullptr) out.pLabels[s - nFirst] = static_cast<unsigned char>(bestPlane);
+      if (out.pSums != nullptr) out.pSums[bestPlane].Add(CbVector3f(px[k], py[k], pz[k]));
+      if (out.pCounts != nullptr) ++out.pCounts[bestPlane];
     }
   }
 }
 
-// The assignment of samples 0 to nEnd - 1 with eight planes per vector, one sample at a time:
-// the angle terms come from the sample's code row, the plane distances are computed in the
-// lanes as CyPlane::GetSignedDistance does, and the first lane holding the smallest distance
-// below the largest float wins (NaN lanes never do), which is the scalar rule. Sums, when
-// pLabels is set, are kept as (x, y, z, 0) vectors: lane-wise the same float additions.
-__attribute__((target("avx2"))) void AssignWithRowsAvx2(
-    const KaCSurfelCollectionCCT& samples, unsigned int nEnd, const CyPlane* pPlanes,
-    std::size_t nPlanes, const KaCPlaneDistanceKernel::AngleRows& rows,
-    std::vector<std::vector<unsigned int>>& clusters, unsigned char* pLabels,
-    tolvane::PlaneFit::Sums* pSums) {
-  const auto positions = samples.GetAccessor<CbVector3f>(eSurfelAttributePosition);
-  const auto normals = samples.GetNormalAccessor();
+// The labels of samples nFirst to nEnd - 1 (a whole number of eight-sample groups; positions
+// and codes stored contiguously), eight samples per vector: the angle terms come from the
+// samples' code rows (transposed to one vector per plane), the plane distances are computed as
+// CyPlane::GetSignedDistance does, and the planes are visited in order with the scalar rule
+// "best > d", lane by lane. With pSums, the positions are then added to their plane's sums in
+// sample order, in lanes (one lane per plane): a lane of another plane adds +0, which leaves a
+// sum that starts at +0 unchanged, bit for bit.
+__attribute__((target("avx2"))) void LabelWithRowsAvx2(
+    const KaCSurfelCollectionCCT& samples, unsigned int nFirst, unsigned int nEnd,
+    const CyPlane* pPlanes, std::size_t nPlanes, const KaCPlaneDistanceKernel::AngleRows& rows,
+    unsigned char* pLabels, tolvane::PlaneFit::Sums* pSums, std::size_t* pCounts) {
+  const CbVector3f* pPositions = samples.GetAccessor<CbVector3f>(eSurfelAttributePosition).pData;
+  const unsigned short* pCodes = samples.GetNormalAccessor().pData;
   alignas(32) float q[6][c_nRowLanes] = {};
   for (std::size_t j = 0; j < nPlanes; ++j) {
     const CbVector3f& point = pPlanes[j].GetPoint();
@@ -174,51 +181,104 @@ __attribute__((target("avx2"))) void AssignWithRowsAvx2(
     q[4][j] = normal.y;
     q[5][j] = normal.z;
   }
-  const __m256 qx = _mm256_load_ps(q[0]), qy = _mm256_load_ps(q[1]), qz = _mm256_load_ps(q[2]);
-  const __m256 nx = _mm256_load_ps(q[3]), ny = _mm256_load_ps(q[4]), nz = _mm256_load_ps(q[5]);
   const __m256 signBit = _mm256_set1_ps(-0.0f);
   const __m256 largest = _mm256_set1_ps(std::numeric_limits<float>::max());
-  __m128 sums[c_nRowLanes];
-  for (std::size_t j = 0; j < c_nRowLanes; ++j) {
-    sums[j] = j < nPlanes && pSums != nullptr
-                  ? _mm_setr_ps(pSums[j].x, pSums[j].y, pSums[j].z, 0.0f)
-                  : _mm_setzero_ps();
+  const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  __m256 sumX = _mm256_setzero_ps(), sumY = _mm256_setzero_ps(), sumZ = _mm256_setzero_ps();
+  __m256i counts = _mm256_setzero_si256();
+  if (pSums != nullptr) {
+    alignas(32) float x[c_nRowLanes] = {}, y[c_nRowLanes] = {}, z[c_nRowLanes] = {};
+    for (std::size_t j = 0; j < nPlanes; ++j)
+      x[j] = pSums[j].x, y[j] = pSums[j].y, z[j] = pSums[j].z;
+    sumX = _mm256_load_ps(x);
+    sumY = _mm256_load_ps(y);
+    sumZ = _mm256_load_ps(z);
   }
-  for (unsigned int s = 0; s < nEnd; ++s) {
-    const CbVector3f& p = positions[s];
-    const __m256 dx = _mm256_sub_ps(_mm256_set1_ps(p.x), qx);
-    const __m256 dy = _mm256_sub_ps(_mm256_set1_ps(p.y), qy);
-    const __m256 dz = _mm256_sub_ps(_mm256_set1_ps(p.z), qz);
-    const __m256 dist = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(dx, nx), _mm256_mul_ps(dy, ny)),
-                                      _mm256_mul_ps(dz, nz));
-    const __m256 d =
-        _mm256_add_ps(_mm256_load_ps(rows.Row(normals[s])), _mm256_andnot_ps(signBit, dist));
-    // Lanes that cannot win (NaN, or not below the largest float) become the largest float.
-    const __m256 dm = _mm256_blendv_ps(largest, d, _mm256_cmp_ps(d, largest, _CMP_LT_OQ));
-    __m128 m = _mm_min_ps(_mm256_castps256_ps128(dm), _mm256_extractf128_ps(dm, 1));
-    m = _mm_min_ps(m, _mm_movehl_ps(m, m));
-    m = _mm_min_ss(m, _mm_shuffle_ps(m, m, 1));
-    const float fMin = _mm_cvtss_f32(m);
-    unsigned int j = 0;
-    if (fMin < std::numeric_limits<float>::max()) {
-      const int mask = _mm256_movemask_ps(_mm256_cmp_ps(dm, _mm256_set1_ps(fMin), _CMP_EQ_OQ));
-      j = static_cast<unsigned int>(__builtin_ctz(static_cast<unsigned int>(mask)));
+  for (unsigned int s = nFirst; s < nEnd; s += 8) {
+    // Eight positions (x y z x y z ...) into one vector per coordinate.
+    const float* f = &pPositions[s].x;
+    const __m256 m03 =
+        _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(f)), _mm_loadu_ps(f + 12), 1);
+    const __m256 m14 =
+        _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(f + 4)), _mm_loadu_ps(f + 16), 1);
+    const __m256 m25 =
+        _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(f + 8)), _mm_loadu_ps(f + 20), 1);
+    const __m256 xy = _mm256_shuffle_ps(m14, m25, _MM_SHUFFLE(2, 1, 3, 2));
+    const __m256 yz = _mm256_shuffle_ps(m03, m14, _MM_SHUFFLE(1, 0, 2, 1));
+    const __m256 px = _mm256_shuffle_ps(m03, xy, _MM_SHUFFLE(2, 0, 3, 0));
+    const __m256 py = _mm256_shuffle_ps(yz, xy, _MM_SHUFFLE(3, 1, 2, 0));
+    const __m256 pz = _mm256_shuffle_ps(yz, m25, _MM_SHUFFLE(3, 0, 3, 1));
+    // The eight code rows, transposed: terms[j] holds plane j's angle term of the eight samples.
+    __m256 r[8];
+    for (int k = 0; k < 8; ++k) r[k] = _mm256_load_ps(rows.Row(pCodes[s + k]));
+    const __m256 t0 = _mm256_unpacklo_ps(r[0], r[1]), t1 = _mm256_unpackhi_ps(r[0], r[1]);
+    const __m256 t2 = _mm256_unpacklo_ps(r[2], r[3]), t3 = _mm256_unpackhi_ps(r[2], r[3]);
+    const __m256 t4 = _mm256_unpacklo_ps(r[4], r[5]), t5 = _mm256_unpackhi_ps(r[4], r[5]);
+    const __m256 t6 = _mm256_unpacklo_ps(r[6], r[7]), t7 = _mm256_unpackhi_ps(r[6], r[7]);
+    const __m256 u0 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(1, 0, 1, 0));
+    const __m256 u1 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(3, 2, 3, 2));
+    const __m256 u2 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(1, 0, 1, 0));
+    const __m256 u3 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(3, 2, 3, 2));
+    const __m256 u4 = _mm256_shuffle_ps(t4, t6, _MM_SHUFFLE(1, 0, 1, 0));
+    const __m256 u5 = _mm256_shuffle_ps(t4, t6, _MM_SHUFFLE(3, 2, 3, 2));
+    const __m256 u6 = _mm256_shuffle_ps(t5, t7, _MM_SHUFFLE(1, 0, 1, 0));
+    const __m256 u7 = _mm256_shuffle_ps(t5, t7, _MM_SHUFFLE(3, 2, 3, 2));
+    const __m256 terms[8] = {
+        _mm256_permute2f128_ps(u0, u4, 0x20), _mm256_permute2f128_ps(u1, u5, 0x20),
+        _mm256_permute2f128_ps(u2, u6, 0x20), _mm256_permute2f128_ps(u3, u7, 0x20),
+        _mm256_permute2f128_ps(u0, u4, 0x31), _mm256_permute2f128_ps(u1, u5, 0x31),
+        _mm256_permute2f128_ps(u2, u6, 0x31), _mm256_permute2f128_ps(u3, u7, 0x31)};
+    __m256 best = largest;
+    __m256i label = _mm256_setzero_si256();
+    for (std::size_t j = 0; j < nPlanes; ++j) {
+      const __m256 dx = _mm256_sub_ps(px, _mm256_set1_ps(q[0][j]));
+      const __m256 dy = _mm256_sub_ps(py, _mm256_set1_ps(q[1][j]));
+      const __m256 dz = _mm256_sub_ps(pz, _mm256_set1_ps(q[2][j]));
+      const __m256 dist = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(dx, _mm256_set1_ps(q[3][j])),
+                                                      _mm256_mul_ps(dy, _mm256_set1_ps(q[4][j]))),
+                                        _mm256_mul_ps(dz, _mm256_set1_ps(q[5][j])));
+      const __m256 d = _mm256_add_ps(terms[j], _mm256_andnot_ps(signBit, dist));
+      const __m256 wins = _mm256_cmp_ps(best, d, _CMP_GT_OQ);
+      best = _mm256_blendv_ps(best, d, wins);
+      label = _mm256_blendv_epi8(label, _mm256_set1_epi32(static_cast<int>(j)),
+                                 _mm256_castps_si256(wins));
     }
-    clusters[j].push_back(s);
-    if (pLabels != nullptr) {
-      pLabels[s] = static_cast<unsigned char>(j);
-      sums[j] = _mm_add_ps(sums[j], _mm_setr_ps(p.x, p.y, p.z, 0.0f));
+    const __m128i words =
+        _mm_packus_epi32(_mm256_castsi256_si128(label), _mm256_extracti128_si256(label, 1));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(pLabels + (s - nFirst)),
+                     _mm_packus_epi16(words, words));
+    if (pSums != nullptr) {
+      for (unsigned int k = 0; k < 8; ++k) {
+        const __m256i mask = _mm256_cmpeq_epi32(lanes, _mm256_set1_epi32(pLabels[s - nFirst + k]));
+        const __m256 on = _mm256_castsi256_ps(mask);
+        const CbVector3f& p = pPositions[s + k];
+        sumX = _mm256_add_ps(sumX, _mm256_and_ps(on, _mm256_set1_ps(p.x)));
+        sumY = _mm256_add_ps(sumY, _mm256_and_ps(on, _mm256_set1_ps(p.y)));
+        sumZ = _mm256_add_ps(sumZ, _mm256_and_ps(on, _mm256_set1_ps(p.z)));
+        counts = _mm256_sub_epi32(counts, mask);
+      }
     }
   }
   if (pSums != nullptr) {
+    alignas(32) float x[c_nRowLanes], y[c_nRowLanes], z[c_nRowLanes];
+    alignas(32) std::uint32_t n[c_nRowLanes];
+    _mm256_store_ps(x, sumX);
+    _mm256_store_ps(y, sumY);
+    _mm256_store_ps(z, sumZ);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(n), counts);
     for (std::size_t j = 0; j < nPlanes; ++j) {
-      alignas(16) float v[4];
-      _mm_store_ps(v, sums[j]);
-      pSums[j].x = v[0];
-      pSums[j].y = v[1];
-      pSums[j].z = v[2];
+      pSums[j].x = x[j];
+      pSums[j].y = y[j];
+      pSums[j].z = z[j];
+      pCounts[j] += n[j];
     }
   }
+}
+
+// Appends the samples nFirst, nFirst + 1, ... to the clusters of their labels.
+void AppendByLabels(const unsigned char* pLabels, unsigned int nFirst, unsigned int nEnd,
+                    std::vector<std::vector<unsigned int>>& clusters) {
+  for (unsigned int s = nFirst; s < nEnd; ++s) clusters[pLabels[s - nFirst]].push_back(s);
 }
 
 // PlaneFit::Scatter::Add for every sample by its label, in vectors: the six float products in
@@ -300,7 +360,9 @@ void KaCPlaneDistanceKernel::AngleRows::Fill(const CyPlane* pPlanes, std::size_t
 
 bool KaCPlaneDistanceKernel::UsesAngleRows(const KaCSurfelCollectionCCT& samples,
                                            std::size_t nPlanes) {
-  return HasAvx2() && nPlanes <= c_nRowLanes && samples.GetNrSurfels() >= c_nMinRowSamples;
+  return HasAvx2() && nPlanes <= c_nRowLanes && samples.GetNrSurfels() >= c_nMinRowSamples &&
+         samples.GetAccessor<CbVector3f>(eSurfelAttributePosition).nStride == sizeof(CbVector3f) &&
+         samples.GetNormalAccessor().nStride == sizeof(unsigned short);
 }
 
 void KaCPlaneDistanceKernel::AssignToNearestPlanes(
@@ -314,27 +376,40 @@ void KaCPlaneDistanceKernel::AssignToNearestPlanes(
   rows.Fill(pPlanes, nPlanes);
   const unsigned int nSamples = samples.GetNrSurfels();
   const unsigned int nWhole = nSamples / c_nBlock * c_nBlock;
-  AssignWithRowsAvx2(samples, nWhole, pPlanes, nPlanes, rows, clusters, nullptr, nullptr);
-  AssignInBlocks(samples, nWhole, nSamples, pPlanes, nPlanes, clusters, nullptr, nullptr);
+  unsigned char labels[c_nBlock];
+  for (unsigned int first = 0; first < nWhole; first += c_nBlock) {
+    LabelWithRowsAvx2(samples, first, first + c_nBlock, pPlanes, nPlanes, rows, labels, nullptr,
+                      nullptr);
+    AppendByLabels(labels, first, first + c_nBlock, clusters);
+  }
+  PassOutput out;
+  out.pClusters = &clusters;
+  AssignInBlocks(samples, nWhole, nSamples, pPlanes, nPlanes, out);
 }
 
 void KaCPlaneDistanceKernel::AssignToNearestPlanesInBlocks(
     const KaCSurfelCollectionCCT& samples, const CyPlane* pPlanes, std::size_t nPlanes,
     std::vector<std::vector<unsigned int>>& clusters) {
-  AssignInBlocks(samples, 0, samples.GetNrSurfels(), pPlanes, nPlanes, clusters, nullptr, nullptr);
+  PassOutput out;
+  out.pClusters = &clusters;
+  AssignInBlocks(samples, 0, samples.GetNrSurfels(), pPlanes, nPlanes, out);
 }
 
 KaCPlaneDistanceKernel::KMeansSweeps::KMeansSweeps(const KaCSurfelCollectionCCT& samples,
                                                    std::size_t nPlanes)
-    : m_samples(samples), m_nPlanes(nPlanes), m_labels(samples.GetNrSurfels()) {
+    : m_samples(samples),
+      m_nPlanes(nPlanes),
+      m_labels(samples.GetNrSurfels()),
+      m_previousLabels(samples.GetNrSurfels()) {
   if (UsesAngleRows(samples, nPlanes)) m_pRows = std::make_unique<AngleRows>(samples);
 }
 
 KaCPlaneDistanceKernel::KMeansSweeps::~KMeansSweeps() = default;
 
-void KaCPlaneDistanceKernel::KMeansSweeps::AssignAndSum(
-    const CyPlane* pPlanes, std::vector<std::vector<unsigned int>>& clusters,
-    tolvane::PlaneFit::Sums* pSums) {
+void KaCPlaneDistanceKernel::KMeansSweeps::Assign(const CyPlane* pPlanes,
+                                                  tolvane::PlaneFit::Sums* pSums,
+                                                  std::size_t* pCounts) {
+  m_labels.swap(m_previousLabels);
   const unsigned int nSamples = m_samples.GetNrSurfels();
   unsigned int nWhole = 0;
   if (m_pRows) {
@@ -342,12 +417,25 @@ void KaCPlaneDistanceKernel::KMeansSweeps::AssignAndSum(
     // a whole-collection run would, so that its lanes see the same acosf variants.
     m_pRows->Fill(pPlanes, m_nPlanes);
     nWhole = nSamples / c_nBlock * c_nBlock;
-    AssignWithRowsAvx2(m_samples, nWhole, pPlanes, m_nPlanes, *m_pRows, clusters, m_labels.data(),
-                       pSums);
+    LabelWithRowsAvx2(m_samples, 0, nWhole, pPlanes, m_nPlanes, *m_pRows, m_labels.data(), pSums,
+                      pCounts);
   }
-  AssignInBlocks(m_samples, nWhole, nSamples, pPlanes, m_nPlanes, clusters, m_labels.data(), pSums);
+  PassOutput out;
+  out.pLabels = m_labels.data() + nWhole;
+  out.pSums = pSums;
+  out.pCounts = pCounts;
+  AssignInBlocks(m_samples, nWhole, nSamples, pPlanes, m_nPlanes, out);
 }
 
+bool KaCPlaneDistanceKernel::KMeansSweeps::SameAsPreviousPass() const {
+  return m_labels == m_previousLabels;
+}
+
+void KaCPlaneDistanceKernel::KMeansSweeps::GetClusters(
+    std::vector<std::vector<unsigned int>>& clusters) const {
+  for (auto& cluster : clusters) cluster.clear();
+  AppendByLabels(m_labels.data(), 0, m_samples.GetNrSurfels(), clusters);
+}
 void KaCPlaneDistanceKernel::KMeansSweeps::AddScatter(const CbVector3f* pCentroids,
                                                       tolvane::PlaneFit::Scatter* pScatter) const {
   if (HasAvx2()) {

@@ -73,12 +73,13 @@ class KaCPlaneDistanceKernel {
   };
 
   /// The passes of a k-means clustering over one collection, each in two sweeps instead of one
-  /// sweep plus a gather per plane. AssignAndSum does what AssignToNearestPlanes does and, in
-  /// the same sweep, notes the plane of every sample and adds its position to pSums[plane]
-  /// (PlaneFit::Sums::Add, in increasing sample order, that is in each cluster's order; pSums
-  /// holds nPlanes sums that start at 0). AddScatter then adds every position to
-  /// pScatter[plane] about pCentroids[plane] (PlaneFit::Scatter::Add, in the same order). Keeps
-  /// the collection by reference and one byte per sample; one thread.
+  /// sweep plus a gather per plane, with the clusters kept as one byte per sample (the plane
+  /// index) and built as index lists only when asked for. Assign gives every sample the plane
+  /// that AssignToNearestPlanes would append it to and adds its position to pSums[plane]
+  /// (PlaneFit::Sums::Add, in increasing sample order, that is in each cluster's order) and 1
+  /// to pCounts[plane]; both hold nPlanes entries that start at 0. AddScatter then adds every
+  /// position to pScatter[plane] about pCentroids[plane] (PlaneFit::Scatter::Add, in the same
+  /// order). Keeps the collection by reference and two bytes per sample; one thread.
   class KMeansSweeps {
    public:
     /// nPlanes <= c_nMaxFusedPlanes.
@@ -86,14 +87,19 @@ class KaCPlaneDistanceKernel {
     KMeansSweeps(const KMeansSweeps&) = delete;
     KMeansSweeps& operator=(const KMeansSweeps&) = delete;
     ~KMeansSweeps();
-    void AssignAndSum(const CyPlane* pPlanes, std::vector<std::vector<unsigned int>>& clusters,
-                      tolvane::PlaneFit::Sums* pSums);
+    void Assign(const CyPlane* pPlanes, tolvane::PlaneFit::Sums* pSums, std::size_t* pCounts);
     void AddScatter(const CbVector3f* pCentroids, tolvane::PlaneFit::Scatter* pScatter) const;
+    /// Whether the last Assign gave every sample the plane of the one before (after two).
+    [[nodiscard]] bool SameAsPreviousPass() const;
+    /// Empties the clusters (at least nPlanes) and fills them from the last Assign, each in
+    /// increasing sample order.
+    void GetClusters(std::vector<std::vector<unsigned int>>& clusters) const;
 
    private:
     const KaCSurfelCollectionCCT& m_samples;
     std::size_t m_nPlanes;
     std::vector<unsigned char> m_labels;
+    std::vector<unsigned char> m_previousLabels;
     std::unique_ptr<AngleRows> m_pRows;  // null where the block loop serves
   };
 
