@@ -100,6 +100,29 @@ std::pair<CyPlane, CbVector3f> FitPlane(std::size_t nCount, PointAt pointAt) {
   return {tolvane::PlaneFit::Plane(scatter, centroid), centroid};
 }
 
+// The cluster of every sample of a collection of nSamples, when the clusters (at most 256) hold
+// every sample exactly once, each cluster in increasing order; empty otherwise.
+std::vector<unsigned char> LabelsOfPartition(const std::vector<std::vector<unsigned int>>& clusters,
+                                             unsigned int nSamples) {
+  std::vector<unsigned char> labels;
+  if (clusters.size() > 256 || nSamples == 0) return labels;
+  size_t nTotal = 0;
+  for (const auto& cluster : clusters) nTotal += cluster.size();
+  if (nTotal != nSamples) return labels;
+  labels.assign(nSamples, 0);
+  std::vector<bool> seen(nSamples, false);
+  for (size_t j = 0; j < clusters.size(); ++j) {
+    const std::vector<unsigned int>& cluster = clusters[j];
+    for (size_t k = 0; k < cluster.size(); ++k) {
+      const unsigned int s = cluster[k];
+      if (s >= nSamples || seen[s] || (k > 0 && cluster[k - 1] >= s)) return {};
+      seen[s] = true;
+      labels[s] = static_cast<unsigned char>(j);
+    }
+  }
+  return labels;
+}
+
 }  // namespace
 
 KaCCalibrationPhantomCCTAnalyzer::KaCCalibrationPhantomCCTAnalyzer(
@@ -338,6 +361,26 @@ float KaCCalibrationPhantomCCTAnalyzer::GetAverageError(
 
 float KaCCalibrationPhantomCCTAnalyzer::GetAverageError(
     CbSmartPointer<const KaCSurfelCollectionCCT> pSamples) {
+  const CbSmartPointer<const KaCSurfelCollectionCCT> pCollection = pSamples ? pSamples : m_pSamples;
+  if (pCollection && m_vecPlanes.size() >= m_vecClusters.size()) {
+    // When the clusters split the collection, each in increasing order, one sweep in sample
+    // order adds every plane's distances in its cluster's order, instead of a gather per plane.
+    const std::vector<unsigned char> labels =
+        LabelsOfPartition(m_vecClusters, pCollection->GetNrSurfels());
+    if (!labels.empty()) {
+      const auto positions = pCollection->GetAccessor<CbVector3f>(eSurfelAttributePosition);
+      std::vector<float> sums(m_vecClusters.size(), 0.0f);
+      for (unsigned int s = 0; s < labels.size(); ++s) {
+        const unsigned char j = labels[s];
+        sums[j] += std::fabs(m_vecPlanes[j].GetDistance(positions[s]));
+      }
+      float fSum = 0.0f;
+      for (size_t i = 0; i < m_vecClusters.size(); ++i) {
+        fSum += sums[i] / static_cast<float>(m_vecClusters[i].size());
+      }
+      return fSum / static_cast<float>(m_vecClusters.size());
+    }
+  }
   float fSum = 0.0f;
   for (size_t i = 0; i < m_vecClusters.size(); ++i) fSum += GetAverageError(i, pSamples);
   return fSum / static_cast<float>(m_vecClusters.size());

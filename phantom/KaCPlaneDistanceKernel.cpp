@@ -433,7 +433,10 @@ bool KaCPlaneDistanceKernel::KMeansSweeps::SameAsPreviousPass() const {
 
 void KaCPlaneDistanceKernel::KMeansSweeps::GetClusters(
     std::vector<std::vector<unsigned int>>& clusters) const {
+  std::vector<std::size_t> counts(m_nPlanes, 0);
+  for (unsigned char j : m_labels) ++counts[j];
   for (auto& cluster : clusters) cluster.clear();
+  for (std::size_t j = 0; j < m_nPlanes; ++j) clusters[j].reserve(counts[j]);
   AppendByLabels(m_labels.data(), 0, m_samples.GetNrSurfels(), clusters);
 }
 void KaCPlaneDistanceKernel::KMeansSweeps::AddScatter(const CbVector3f* pCentroids,
