@@ -8,9 +8,11 @@
 #include "container/CyColorRGBA.h"
 #include "container/KaCCompressedColor.h"
 #include "container/KaSurfelAttributes.h"
+#include "container/KaCSurfelCollectionCCT.h"
+#include "filters/ColorCodeBlocks.h"
 #include "tissue/KaCColorCoder.h"
 
-namespace {
+namespace ka_color_code_detail {
 
 // One coder for the whole library, built on first use (function-local statics are initialised
 // once, even under concurrent first calls) and destroyed when the library unloads.
@@ -19,7 +21,70 @@ KaCColorCoder& SharedDefaultColorCoder() {
   return s_coder;
 }
 
-}  // namespace
+ColorBytes GetColorBytes(KaCSurfelCollectionCCT& collection) {
+  CbSmartPointer<CySurfelCollectionStatic> spStorage = collection.GetCySurfelCollection();
+  auto* pBase = dynamic_cast<CySurfelCollectionBase*>(spStorage.Get());
+  const CyAttributeContainer& attributes = pBase->GetAttributeContainer();
+  if (!attributes.Has(eSurfelAttributeColor)) {
+    throw CbException("KaCMpFtColorCode::operator()", __FILE__, __LINE__,
+                      "the collection has no colour attribute");
+  }
+  const CyAttributeContainer::View colors = attributes.Get(eSurfelAttributeColor);
+  if (colors.nElementSize != sizeof(KaCCompressedColor)) {
+    throw CbException("KaCMpFtColorCode::operator()", __FILE__, __LINE__,
+                      "the colour attribute does not hold three-byte colours");
+  }
+  return {static_cast<unsigned char*>(colors.pData), colors.nStride};
+}
+
+// First every value's place on the coder's scale, a branch-free loop that compiles to vector
+// instructions; then one table read per value inside the range. The marker and values that the
+// scale does not cover (outside the range, NaN, integer mode) take the grey or the coder's own
+// colour.
+void ColorBlock(const KaCColorCoder& coder, const float* pBlock, int n, int k0,
+                unsigned int nSurfelStride, const ColorBytes& colors) {
+  static const KaCCompressedColor s_grey(
+      static_cast<unsigned long>(CyColorRGBA::ConvertToUInt32(0.5f, 0.5f, 0.5f, 1.0f)));
+  const unsigned char aGrey[3] = {s_grey.r, s_grey.g, s_grey.b};
+  constexpr int c_iMarker = -2;
+  int aIndex[c_nBlock];
+  for (int k = 0; k < n; ++k) {
+    const float v = pBlock[k];
+    const int iScale = coder.GetScaleIndex(v);
+    const int nMarker = static_cast<int>(v == std::numeric_limits<float>::max());
+    aIndex[k] = (iScale & ~(-nMarker)) | (c_iMarker & -nMarker);
+  }
+  // Bytes from one value's surfel to the next, and the block's first byte offset; surfel index
+  // and byte offset in 32 bits.
+  const unsigned int nStep = nSurfelStride * colors.nStride;
+  unsigned int nOffset = static_cast<unsigned int>(k0) * nSurfelStride * colors.nStride;
+  for (int k = 0; k < n; ++k, nOffset += nStep) {
+    const int iScale = aIndex[k];
+    const unsigned char* pColor = aGrey;
+    unsigned char aCoded[3];
+    if (iScale >= 0) {
+      pColor = KaCColorCoder::GetScaleBytes(iScale);
+    } else if (iScale != c_iMarker) {
+      float rgb[3];
+      coder.SetColor(pBlock[k], rgb);
+      const KaCCompressedColor color(rgb[0], rgb[1], rgb[2]);
+      aCoded[0] = color.r;
+      aCoded[1] = color.g;
+      aCoded[2] = color.b;
+      pColor = aCoded;
+    }
+    // R and G in one 16-bit store, then B.
+    unsigned char* p = colors.pData + nOffset;
+    std::uint16_t nRG = 0;
+    std::memcpy(&nRG, pColor, 2);
+    std::memcpy(p, &nRG, 2);
+    p[2] = pColor[2];
+  }
+}
+
+}  // namespace ka_color_code_detail
+
+using namespace ka_color_code_detail;
 
 KaCMpFtColorCode::KaCMpFtColorCode(float fMinValue, float fMaxValue, std::vector<float>& values,
                                    const KaCColorCoder* pColorCoder, int iStride)
@@ -46,73 +111,16 @@ void KaCMpFtColorCode::operator()(KaCSurfelCollectionCCT& collection) const {
     shared.SetIntegerMode(0);
     m_pColorCoder = &shared;
   }
-
-  CbSmartPointer<CySurfelCollectionStatic> spStorage = collection.GetCySurfelCollection();
-  auto* pBase = dynamic_cast<CySurfelCollectionBase*>(spStorage.Get());
-  const CyAttributeContainer& attributes = pBase->GetAttributeContainer();
-  if (!attributes.Has(eSurfelAttributeColor)) {
-    throw CbException("KaCMpFtColorCode::operator()", __FILE__, __LINE__,
-                      "the collection has no colour attribute");
-  }
-  const CyAttributeContainer::View colors = attributes.Get(eSurfelAttributeColor);
-  if (colors.nElementSize != sizeof(KaCCompressedColor)) {
-    throw CbException("KaCMpFtColorCode::operator()", __FILE__, __LINE__,
-                      "the colour attribute does not hold three-byte colours");
-  }
-  auto* pData = static_cast<unsigned char*>(colors.pData);
-  const unsigned int nStride = colors.nStride;
+  const ColorBytes colors = GetColorBytes(collection);
 
   // Nothing in the loop changes the coder or the vector: a local copy of the coder and the
   // vector's data and size read once keep the loop free of reloads after each colour store.
   const KaCColorCoder coder = *m_pColorCoder;
   const float* pValues = m_pValues->data();
   const int nValues = static_cast<int>(m_pValues->size());
-  const unsigned int nSurfelStride = static_cast<unsigned int>(m_iStride);
-  const KaCCompressedColor grey(
-      static_cast<unsigned long>(CyColorRGBA::ConvertToUInt32(0.5f, 0.5f, 0.5f, 1.0f)));
-  const unsigned char aGrey[3] = {grey.r, grey.g, grey.b};
-  // Bytes from one value's surfel to the next, in 32 bits like the offsets.
-  const unsigned int nStep = nSurfelStride * nStride;
-
-  // Blocks of values: first every value's place on the coder's scale, a branch-free loop that
-  // compiles to vector instructions; then one table read per value inside the range. The
-  // marker and values that the scale does not cover (outside the range, NaN, integer mode)
-  // take the grey or the coder's own colour.
-  constexpr int c_nBlock = 256;
-  constexpr int c_iMarker = -2;
-  int aIndex[c_nBlock];
+  const auto nSurfelStride = static_cast<unsigned int>(m_iStride);
   for (int k0 = 0; k0 < nValues; k0 += c_nBlock) {
     const int n = nValues - k0 < c_nBlock ? nValues - k0 : c_nBlock;
-    const float* pBlock = pValues + k0;
-    for (int k = 0; k < n; ++k) {
-      const float v = pBlock[k];
-      const int iScale = coder.GetScaleIndex(v);
-      const int nMarker = static_cast<int>(v == std::numeric_limits<float>::max());
-      aIndex[k] = (iScale & ~(-nMarker)) | (c_iMarker & -nMarker);
-    }
-    // Byte offset of the block's first surfel; surfel index and byte offset in 32 bits.
-    unsigned int nOffset = static_cast<unsigned int>(k0) * nSurfelStride * nStride;
-    for (int k = 0; k < n; ++k, nOffset += nStep) {
-      const int iScale = aIndex[k];
-      const unsigned char* pColor = aGrey;
-      unsigned char aCoded[3];
-      if (iScale >= 0) {
-        pColor = KaCColorCoder::GetScaleBytes(iScale);
-      } else if (iScale != c_iMarker) {
-        float rgb[3];
-        coder.SetColor(pBlock[k], rgb);
-        const KaCCompressedColor color(rgb[0], rgb[1], rgb[2]);
-        aCoded[0] = color.r;
-        aCoded[1] = color.g;
-        aCoded[2] = color.b;
-        pColor = aCoded;
-      }
-      // R and G in one 16-bit store, then B.
-      unsigned char* p = pData + nOffset;
-      std::uint16_t nRG = 0;
-      std::memcpy(&nRG, pColor, 2);
-      std::memcpy(p, &nRG, 2);
-      p[2] = pColor[2];
-    }
+    ColorBlock(coder, pValues + k0, n, k0, nSurfelStride, colors);
   }
 }

@@ -2,11 +2,12 @@
 
 #include <vector>
 
-#include <tolvane/KaCMpFtColorCode.h>
 #include <tolvane/KaCTolvaneSettings.h>
 
 #include "base/CbVector3f.h"
+#include "container/KaCSurfelCollectionCCT.h"
 #include "container/KaSurfelAttributes.h"
+#include "filters/ColorCodeBlocks.h"
 
 KaCMpFtColorCodeByQuality::KaCMpFtColorCodeByQuality(float fPlaneOffset, float fPlaneNormalX,
                                                      float fPlaneNormalY, float fPlaneNormalZ)
@@ -42,61 +43,82 @@ void KaCMpFtColorCodeByQuality::SetColorCodedEntity(int iEntity) {
   KaCTolvaneSettings::SetColorCodedEntity(iEntity);
 }
 
-void KaCMpFtColorCodeByQuality::operator()(KaCSurfelCollectionCCT& collection) const {
-  std::vector<float> values(collection.GetNrSurfels(), 0.0f);
-  float fUpper = 1.0f;
-  const int iEntity = KaCTolvaneSettings::GetColorCodedEntity();
+namespace {
 
-  // The count is read again in every iteration, compared as a signed 32-bit integer.
-  switch (iEntity) {
+using namespace ka_color_code_detail;
+
+// Colours surfels 0..n-1 with the value valueOf(i) of each, through the shared default coder
+// set to the range 0..fUpper and integer mode 0, block by block: the values of a block are
+// gathered into a small buffer and coloured at once, the same values and the same colours as
+// a vector of all values handed to a KaCMpFtColorCode without a coder, without the vector's
+// n floats of fresh memory and the second pass over them.
+template <class ValueOf>
+void ColorByValues(KaCSurfelCollectionCCT& collection, unsigned int n, float fUpper,
+                   ValueOf valueOf) {
+  KaCColorCoder& shared = SharedDefaultColorCoder();
+  shared.SetRange(0.0f, fUpper);
+  shared.SetIntegerMode(0);
+  const ColorBytes colors = GetColorBytes(collection);
+  const KaCColorCoder coder = shared;
+  float aValues[c_nBlock];
+  const int nValues = static_cast<int>(n);
+  for (int k0 = 0; k0 < nValues; k0 += c_nBlock) {
+    const int nBlock = nValues - k0 < c_nBlock ? nValues - k0 : c_nBlock;
+    for (int k = 0; k < nBlock; ++k) aValues[k] = valueOf(static_cast<unsigned int>(k0 + k));
+    ColorBlock(coder, aValues, nBlock, k0, 1, colors);
+  }
+}
+
+}  // namespace
+
+void KaCMpFtColorCodeByQuality::operator()(KaCSurfelCollectionCCT& collection) const {
+  // One value per surfel (n read once: nothing here changes the count), each as the table of
+  // entities gives it; an entity outside the table gives 0 everywhere. The accessors are looked
+  // up, and may throw, before any colour is written.
+  const unsigned int n = collection.GetNrSurfels();
+  switch (KaCTolvaneSettings::GetColorCodedEntity()) {
     case 0: {
-      KaCQualityAccessor& quality = collection.GetQualityAccessor();
-      for (int i = 0; i < static_cast<int>(collection.GetNrSurfels()); ++i) {
-        values[static_cast<std::size_t>(i)] = quality[static_cast<unsigned int>(i)];
-      }
+      // A local copy of the accessor, so that the colour stores do not force its reloading.
+      const KaCQualityAccessor quality = collection.GetQualityAccessor();
+      ColorByValues(collection, n, 1.0f, [&](unsigned int i) -> float { return quality[i]; });
       break;
     }
     case 3: {
-      KaCTissueTypeAccessor& tissue = collection.GetTissueTypeAccessor();
-      for (int i = 0; i < static_cast<int>(collection.GetNrSurfels()); ++i) {
-        const unsigned char t = tissue[static_cast<unsigned int>(i)];
-        values[static_cast<std::size_t>(i)] = t == 0 ? 1.0f : 0.0f;
-      }
+      const KaCTissueTypeAccessor tissue = collection.GetTissueTypeAccessor();
+      ColorByValues(collection, n, 1.0f, [&](unsigned int i) {
+        const unsigned char t = tissue[i];
+        return t == 0 ? 1.0f : 0.0f;
+      });
       break;
     }
     case 6: {
       const KaTAttributeAccessor<unsigned char> flags =
           collection.GetAccessor<unsigned char>(eSurfelAttributeFlags);
-      for (int i = 0; i < static_cast<int>(collection.GetNrSurfels()); ++i) {
-        values[static_cast<std::size_t>(i)] =
-            static_cast<float>(flags[static_cast<unsigned int>(i)] / 255.0);
-      }
+      ColorByValues(collection, n, 1.0f,
+                    [&](unsigned int i) { return static_cast<float>(flags[i] / 255.0); });
       break;
     }
     case 7: {
-      KaCBoundaryFlagAccessor& boundary = collection.GetBoundaryFlagAccessor();
-      for (int i = 0; i < static_cast<int>(collection.GetNrSurfels()); ++i) {
-        const bool b = boundary[static_cast<unsigned int>(i)];
-        values[static_cast<std::size_t>(i)] = b ? 1.0f : 0.0f;
-      }
+      const KaCBoundaryFlagAccessor boundary = collection.GetBoundaryFlagAccessor();
+      ColorByValues(collection, n, 1.0f, [&](unsigned int i) {
+        const bool b = boundary[i];
+        return b ? 1.0f : 0.0f;
+      });
       break;
     }
     case 8: {
-      fUpper = 20.0f;
       const KaTAttributeAccessor<CbVector3f> pos =
           collection.GetAccessor<CbVector3f>(eSurfelAttributePosition);
-      for (int i = 0; i < static_cast<int>(collection.GetNrSurfels()); ++i) {
-        const CbVector3f& p = pos[static_cast<unsigned int>(i)];
+      ColorByValues(collection, n, 20.0f, [&](unsigned int i) {
+        const CbVector3f& p = pos[i];
         // Left to right in float: ((x nx + y ny) + z nz) - offset.
-        values[static_cast<std::size_t>(i)] =
-            p.x * m_fPlaneNormalX + p.y * m_fPlaneNormalY + p.z * m_fPlaneNormalZ - m_fPlaneOffset;
-      }
+        return p.x * m_fPlaneNormalX + p.y * m_fPlaneNormalY + p.z * m_fPlaneNormalZ -
+               m_fPlaneOffset;
+      });
       break;
     }
     default:
+      ColorByValues(collection, n, 1.0f, [](unsigned int) { return 0.0f; });
       break;
   }
-
-  const KaCMpFtColorCode colorCode(0.0f, fUpper, values, nullptr, 1);
-  colorCode(collection);
 }
