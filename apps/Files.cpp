@@ -1,5 +1,7 @@
 #include "Files.h"
 
+#include <cstdio>
+
 #include "InputError.h"
 #include "Progress.h"
 #include "base/OutputFile.h"
@@ -14,6 +16,11 @@ CbSmartPointer<KaCSurfelCollectionCCT> files::Read(const std::string& strPath, P
   progress.Step("reading " + strPath);
   KaCPlyReader::Contents contents;
   auto sp = KaCPlyReader::ReadFile(strPath, &contents);
+  if (!contents.vecWarnings.empty()) progress.Done();
+  for (const std::string& warning : contents.vecWarnings) {
+    std::fprintf(stderr, "tolvane: warning: %s: %s\n",
+                 strPath == "-" ? "standard input" : strPath.c_str(), warning.c_str());
+  }
   if (bNeedNormals && !contents.bNormals) {
     throw InputError(strPath + ": has no normals (nx ny nz); " + szPurpose);
   }

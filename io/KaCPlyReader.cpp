@@ -1,23 +1,22 @@
 #include "io/KaCPlyReader.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <string_view>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "base/CbException.h"
 #include "container/KaCNormalCodec.h"
+#include "io/ByteSource.h"
 
 namespace {
+
+using tolvane::ByteSource;
 
 constexpr const char* c_szFunction = "KaCPlyReader::Read";
 
@@ -83,42 +82,32 @@ enum ERole : int {
   eRoleGreen,
   eRoleBlue,
   eRoleQuality,
-  eRoleScalarQuality,
   eRoleTissue,
   eRoleBoundary,
   eRoleValue,
   eRoleCount
 };
 
-constexpr const char* c_roleNames[eRoleCount] = {"x",
-                                                 "y",
-                                                 "z",
-                                                 "nx",
-                                                 "ny",
-                                                 "nz",
-                                                 "red",
-                                                 "green",
-                                                 "blue",
-                                                 "quality",
-                                                 "scalar_quality",
-                                                 "tissue",
-                                                 "boundary",
-                                                 "value"};
+constexpr const char* c_roleNames[eRoleCount] = {"x",      "y",        "z",     "nx",   "ny",
+                                                 "nz",     "red",      "green", "blue", "quality",
+                                                 "tissue", "boundary", "value"};
 
-int RoleOf(std::string_view name) {
+// The role of a property name; bPrefixed tells whether it came with the scalar-field prefix.
+int RoleOf(std::string_view name, bool& bPrefixed) {
+  bPrefixed = false;
   for (int r = 0; r < eRoleCount; ++r) {
     if (name == c_roleNames[r]) return r;
   }
-  return eRoleNone;
-}
-
-// The role of a property named with the scalar-field prefix ("scalar_tissue"), used when the
-// element has no property under the plain name.
-int ScalarRoleOf(std::string_view name) {
   const std::string_view prefix = c_szPlyScalarPrefix;
   if (name.substr(0, prefix.size()) != prefix) return eRoleNone;
-  const int r = RoleOf(name.substr(prefix.size()));
-  return r == eRoleTissue || r == eRoleBoundary || r == eRoleValue ? r : eRoleNone;
+  name.remove_prefix(prefix.size());
+  for (int r = eRoleQuality; r < eRoleCount; ++r) {
+    if (name == c_roleNames[r]) {
+      bPrefixed = true;
+      return r;
+    }
+  }
+  return eRoleNone;
 }
 
 struct Property {
@@ -127,20 +116,25 @@ struct Property {
   bool bList = false;
   EType countType = EType::eUInt8;
   int role = eRoleNone;
+  std::size_t offset = 0;  // within a binary row of an element without lists
 };
 
 struct Element {
   std::string name;
   std::uint64_t count = 0;
   std::vector<Property> props;
+  bool bFixed = true;        // no list properties: every binary row has rowBytes bytes
+  std::size_t rowBytes = 0;  // with bFixed; otherwise the fewest bytes a row can take
 };
 
 struct Header {
   EPlyFormat format = EPlyFormat::eAscii;
   std::vector<Element> elements;
-  std::size_t bodyOffset = 0;
   std::size_t vertexElement = 0;
-  int roleProperty[eRoleCount];  // index of the vertex property with that role, or -1
+  int faceElement = -1;  // index of the element "face", or -1
+  int faceList = -1;     // its list property of vertex indices, or -1
+  int roleProperty[eRoleCount];
+  int lines = 0;  // header lines, so that body lines are numbered as in the file
 };
 
 std::vector<std::string_view> Tokens(std::string_view line) {
@@ -166,29 +160,51 @@ std::string Quote(std::string_view s) {
   return out + "'";
 }
 
-Header ParseHeader(const unsigned char* data, std::size_t size, const std::string& name) {
+// Reads up to and including the end_header line: no further, so that a refused header costs
+// no body bytes, even from a pipe.
+std::string ReadHeaderText(ByteSource& src) {
+  const std::string& name = src.GetName();
+  if (src.Fill(4) == 0) Fail(name, __LINE__, "empty file");
+  if (std::string_view(src.Data(), std::min<std::size_t>(src.Available(), 3)) != "ply") {
+    Fail(name, __LINE__, "not a PLY file");
+  }
+  std::size_t want = 4096;
+  std::size_t scanned = 0;  // start of the first line not yet looked at
+  for (;;) {
+    const std::size_t avail = src.Fill(want);
+    const std::string_view text(src.Data(), std::min(avail, KaCPlyReader::c_nMaxHeaderBytes));
+    for (;;) {
+      const std::size_t nl = text.find('\n', scanned);
+      if (nl == std::string_view::npos) break;
+      const auto tok = Tokens(text.substr(scanned, nl - scanned));
+      scanned = nl + 1;
+      if (!tok.empty() && (tok[0] == "end_header" || tok[0] == "end_header\r")) {
+        std::string header(src.Data(), scanned);
+        src.Consume(scanned);
+        return header;
+      }
+    }
+    if (avail > KaCPlyReader::c_nMaxHeaderBytes) {
+      Fail(name, __LINE__, "no end_header within the first 1 MiB");
+    }
+    if (avail < want) Fail(name, __LINE__, "header ends without end_header (file truncated?)");
+    want = std::min(want * 4, KaCPlyReader::c_nMaxHeaderBytes + 1);
+  }
+}
+
+Header ParseHeader(const std::string& text, const std::string& name) {
   Header h;
-  const std::string_view text(reinterpret_cast<const char*>(data),
-                              std::min(size, KaCPlyReader::c_nMaxHeaderBytes));
   std::size_t pos = 0;
-  int lineNo = 0;
   bool bFormat = false;
   bool bEnd = false;
   while (!bEnd) {
     const std::size_t nl = text.find('\n', pos);
-    if (nl == std::string_view::npos) {
-      if (lineNo == 0 && text.substr(0, 3) != "ply") Fail(name, __LINE__, "not a PLY file");
-      if (size > KaCPlyReader::c_nMaxHeaderBytes) {
-        Fail(name, __LINE__, "no end_header within the first 1 MiB");
-      }
-      Fail(name, __LINE__, "header ends without end_header (file truncated?)");
-    }
-    std::string_view line = text.substr(pos, nl - pos);
+    std::string_view line(text.data() + pos, nl - pos);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     pos = nl + 1;
-    ++lineNo;
-    const std::string where = "header line " + std::to_string(lineNo) + ": ";
-    if (lineNo == 1) {
+    ++h.lines;
+    const std::string where = "header line " + std::to_string(h.lines) + ": ";
+    if (h.lines == 1) {
       if (line != "ply") Fail(name, __LINE__, "not a PLY file (first line is not 'ply')");
       continue;
     }
@@ -241,7 +257,11 @@ Header ParseHeader(const unsigned char* data, std::size_t size, const std::strin
         }
         p.name = std::string(tok[2]);
       }
-      h.elements.back().props.push_back(std::move(p));
+      Element& e = h.elements.back();
+      p.offset = e.rowBytes;
+      e.rowBytes += SizeOf(p.bList ? p.countType : p.type);
+      e.bFixed = e.bFixed && !p.bList;
+      e.props.push_back(std::move(p));
     } else if (key == "end_header") {
       bEnd = true;
     } else {
@@ -249,34 +269,43 @@ Header ParseHeader(const unsigned char* data, std::size_t size, const std::strin
     }
   }
   if (!bFormat) Fail(name, __LINE__, "header has no format line");
-  h.bodyOffset = pos;
 
   // The vertex element and the meaning of its properties.
   bool bVertex = false;
   for (std::size_t i = 0; i < h.elements.size(); ++i) {
-    if (h.elements[i].name != "vertex") continue;
+    const Element& e = h.elements[i];
+    if (e.name == "face" && h.faceElement < 0) {
+      h.faceElement = static_cast<int>(i);
+      for (std::size_t k = 0; k < e.props.size(); ++k) {
+        if (e.props[k].bList && IsInteger(e.props[k].type) &&
+            (e.props[k].name == "vertex_indices" || e.props[k].name == "vertex_index")) {
+          h.faceList = static_cast<int>(k);
+        }
+      }
+    }
+    if (e.name != "vertex") continue;
     if (bVertex) Fail(name, __LINE__, "more than one vertex element");
     bVertex = true;
     h.vertexElement = i;
   }
   if (!bVertex) Fail(name, __LINE__, "no vertex element");
   for (int& r : h.roleProperty) r = -1;
+  bool rolePrefixed[eRoleCount] = {};
   auto& props = h.elements[h.vertexElement].props;
   for (std::size_t i = 0; i < props.size(); ++i) {
-    const int role = RoleOf(props[i].name);
+    bool bPrefixed = false;
+    const int role = RoleOf(props[i].name, bPrefixed);
     if (role == eRoleNone) continue;
     if (props[i].bList)
       Fail(name, __LINE__, "vertex property " + Quote(props[i].name) + " is a list");
-    if (h.roleProperty[role] >= 0) {
+    const int taken = h.roleProperty[role];
+    if (taken >= 0 && rolePrefixed[role] == bPrefixed) {
       Fail(name, __LINE__, "duplicate vertex property " + Quote(props[i].name));
     }
+    if (taken >= 0 && bPrefixed) continue;  // the plain name wins
+    if (taken >= 0) props[static_cast<std::size_t>(taken)].role = eRoleNone;
     h.roleProperty[role] = static_cast<int>(i);
-    props[i].role = role;
-  }
-  for (std::size_t i = 0; i < props.size(); ++i) {
-    const int role = ScalarRoleOf(props[i].name);
-    if (role == eRoleNone || h.roleProperty[role] >= 0 || props[i].bList) continue;
-    h.roleProperty[role] = static_cast<int>(i);
+    rolePrefixed[role] = bPrefixed;
     props[i].role = role;
   }
   for (int r : {eRoleX, eRoleY, eRoleZ}) {
@@ -302,118 +331,271 @@ Header ParseHeader(const unsigned char* data, std::size_t size, const std::strin
 }
 
 // ---------------------------------------------------------------------------------------------
-// Values
+// Storing vertices
 
-unsigned char ColorByte(double v, EType t) {
+// Surfels are stored in blocks of this many rows: the columns of a block stay in the cache.
+constexpr unsigned int c_nBlockRows = 1024;
+
+unsigned char ColorByte(double v, EType t, std::uint64_t& changed) {
   double b = 0.0;
+  double top = 255.0;
   switch (t) {
     case EType::eUInt8:
-      b = v;
-      break;
+      return static_cast<unsigned char>(v);
     case EType::eUInt16:
       b = v / 257.0;
       break;
     case EType::eFloat32:
     case EType::eFloat64:
       b = v * 255.0;
+      top = 1.0;
       break;
     default:
       b = v;
       break;
   }
+  const double limit = top == 1.0 ? v : b;
+  changed += !(limit >= 0.0 && limit <= top);
   if (!(b > 0.0)) return 0;
   if (b >= 255.0) return 255;
   return static_cast<unsigned char>(b + 0.5);
 }
 
-// Where the vertices go: the collection is allocated once the vertex element's count has been
-// checked against the bytes left.
-struct Target {
-  CbSmartPointer<KaCSurfelCollectionCCT> spCollection;
-  KaCSurfelCollectionCCT* pCollection = nullptr;
-  KaTAttributeAccessor<CbVector3f> positions;
-  KaTAttributeAccessor<unsigned short> normals;
-  KaTAttributeAccessor<KaCCompressedColor> colors;
-  KaTAttributeAccessor<unsigned int> values;
-  const Header* pHeader = nullptr;
-  EType colorTypes[3] = {EType::eUInt8, EType::eUInt8, EType::eUInt8};
-  int qualityRole = eRoleNone;
-  const std::string* pName = nullptr;
+// Counts of values changed to fit their attribute, by role.
+struct Changes {
+  std::uint64_t n[eRoleCount] = {};
 };
 
-void Allocate(Target& t, std::uint64_t count) {
-  t.spCollection =
-      new KaCSurfelCollectionCCT(static_cast<unsigned int>(count), true, eSurfelAttributeSetFull);
-  t.pCollection = t.spCollection.Get();
-  t.positions = t.pCollection->GetAccessor<CbVector3f>(eSurfelAttributePosition);
-  t.normals = t.pCollection->GetNormalAccessor();
-  t.colors = t.pCollection->GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
-  t.values = t.pCollection->GetAccessor<unsigned int>(eSurfelAttributeValue);
-}
-
-// Stores one vertex from the values of its properties, indexed by role.
-void StoreVertex(Target& t, unsigned int i, const double* v) {
-  const Header& h = *t.pHeader;
-  const CbVector3f p(static_cast<float>(v[eRoleX]), static_cast<float>(v[eRoleY]),
-                     static_cast<float>(v[eRoleZ]));
-  if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
-    Fail(*t.pName, __LINE__, "vertex " + std::to_string(i) + ": position is not finite");
-  }
-  t.positions[i] = p;
-  if (h.roleProperty[eRoleNX] >= 0) {
-    t.normals[i] = KaCNormalCodec::Encode(CbVector3f(static_cast<float>(v[eRoleNX]),
-                                                     static_cast<float>(v[eRoleNY]),
-                                                     static_cast<float>(v[eRoleNZ])));
-  }
-  if (h.roleProperty[eRoleRed] >= 0) {
-    t.colors[i] = KaCCompressedColor(ColorByte(v[eRoleRed], t.colorTypes[0]),
-                                     ColorByte(v[eRoleGreen], t.colorTypes[1]),
-                                     ColorByte(v[eRoleBlue], t.colorTypes[2]));
-  }
-  if (t.qualityRole != eRoleNone) {
-    t.pCollection->GetQualityAccessor().Set(i, static_cast<float>(v[t.qualityRole]));
-  }
-  if (h.roleProperty[eRoleTissue] >= 0) {
-    const double tissue = v[eRoleTissue];
-    if (!(tissue >= 0.0 && tissue <= 3.0) || tissue != std::floor(tissue)) {
-      Fail(*t.pName, __LINE__,
-           "vertex " + std::to_string(i) + ": tissue type " + std::to_string(tissue) +
-               " is not one of 0, 1, 2, 3");
+// Where the vertices go. The collection is allocated once the vertex count has been checked
+// against the bytes left, or grown as rows arrive when the input's size is unknown.
+class Target {
+ public:
+  Target(const Header& h, const std::string& name) : m_h(h), m_name(name) {
+    const Element& vertex = h.elements[h.vertexElement];
+    for (int c = 0; c < 3; ++c) {
+      const int prop = h.roleProperty[eRoleRed + c];
+      if (prop >= 0) m_colorTypes[c] = vertex.props[static_cast<std::size_t>(prop)].type;
     }
-    t.pCollection->GetTissueTypeAccessor().Set(i, static_cast<unsigned char>(tissue));
   }
-  if (h.roleProperty[eRoleBoundary] >= 0) {
-    t.pCollection->GetBoundaryFlagAccessor().Set(i, v[eRoleBoundary] != 0.0);
+
+  // Makes room for nRows surfels; bAll allocates the whole element at once.
+  void Reserve(std::uint64_t nRows, bool bAll) {
+    const std::uint64_t count = m_h.elements[m_h.vertexElement].count;
+    if (m_spCollection && nRows <= m_nCapacity) return;
+    const std::uint64_t grown = std::max<std::uint64_t>(std::uint64_t{2} * m_nCapacity, 65536);
+    const auto capacity =
+        static_cast<unsigned int>(bAll ? count : std::min(count, std::max(nRows, grown)));
+    if (!m_spCollection) {
+      m_spCollection = new KaCSurfelCollectionCCT(capacity, true, eSurfelAttributeSetFull);
+    } else {
+      m_spCollection->SetCount(capacity, true);
+    }
+    m_nCapacity = capacity;
+    KaCSurfelCollectionCCT& c = *m_spCollection;
+    m_positions = c.GetAccessor<CbVector3f>(eSurfelAttributePosition);
+    m_normals = c.GetNormalAccessor();
+    m_colors = c.GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
+    m_quality = c.GetAccessor<float>(eSurfelAttributeQuality);
+    m_values = c.GetAccessor<unsigned int>(eSurfelAttributeValue);
   }
-  if (h.roleProperty[eRoleValue] >= 0) {
-    const double value = v[eRoleValue];
-    t.values[i] = !(value > 0.0)          ? 0u
-                  : value >= 4294967295.0 ? 4294967295u
-                                          : static_cast<unsigned int>(value);
+
+  CbSmartPointer<KaCSurfelCollectionCCT> Finish() {
+    if (!m_spCollection) Reserve(0, true);
+    return m_spCollection;
   }
-}
+
+  // Stores n surfels from first on from columns of values by role (null where the role is
+  // absent or stored otherwise).
+  void StoreColumns(std::uint64_t first, unsigned int n, const double* const* col) {
+    const auto i0 = static_cast<unsigned int>(first);
+    if (col[eRoleX] != nullptr) {
+      for (unsigned int k = 0; k < n; ++k) {
+        m_positions[i0 + k] =
+            CbVector3f(static_cast<float>(col[eRoleX][k]), static_cast<float>(col[eRoleY][k]),
+                       static_cast<float>(col[eRoleZ][k]));
+      }
+      CheckPositions(i0, n);
+    }
+    if (col[eRoleNX] != nullptr) {
+      for (unsigned int k = 0; k < n; ++k) {
+        m_normals[i0 + k] = KaCNormalCodec::EncodeFast(
+            CbVector3f(static_cast<float>(col[eRoleNX][k]), static_cast<float>(col[eRoleNY][k]),
+                       static_cast<float>(col[eRoleNZ][k])));
+      }
+    }
+    if (col[eRoleRed] != nullptr) {
+      for (unsigned int k = 0; k < n; ++k) {
+        m_colors[i0 + k] = KaCCompressedColor(
+            ColorByte(col[eRoleRed][k], m_colorTypes[0], m_changes.n[eRoleRed]),
+            ColorByte(col[eRoleGreen][k], m_colorTypes[1], m_changes.n[eRoleGreen]),
+            ColorByte(col[eRoleBlue][k], m_colorTypes[2], m_changes.n[eRoleBlue]));
+      }
+    }
+    if (col[eRoleQuality] != nullptr) {
+      std::uint64_t changed = 0;
+      for (unsigned int k = 0; k < n; ++k) {
+        const double q = col[eRoleQuality][k];
+        const auto f = static_cast<float>(q);
+        changed += std::isinf(f) && !std::isinf(q);
+        m_quality[i0 + k] = f;
+      }
+      m_changes.n[eRoleQuality] += changed;
+    }
+    if (col[eRoleTissue] != nullptr) {
+      const KaCTissueTypeAccessor& tissue = m_spCollection->GetTissueTypeAccessor();
+      for (unsigned int k = 0; k < n; ++k) {
+        const double t = col[eRoleTissue][k];
+        if (!(t >= 0.0 && t <= 3.0) || t != std::floor(t)) {
+          Fail(m_name, __LINE__,
+               "vertex " + std::to_string(i0 + k) + ": tissue type " + std::to_string(t) +
+                   " is not one of 0, 1, 2, 3");
+        }
+        tissue.Set(i0 + k, static_cast<unsigned char>(t));
+      }
+    }
+    if (col[eRoleBoundary] != nullptr) {
+      const KaCBoundaryFlagAccessor& boundary = m_spCollection->GetBoundaryFlagAccessor();
+      std::uint64_t changed = 0;
+      for (unsigned int k = 0; k < n; ++k) {
+        const double b = col[eRoleBoundary][k];
+        changed += b != 0.0 && b != 1.0;
+        boundary.Set(i0 + k, b != 0.0);
+      }
+      m_changes.n[eRoleBoundary] += changed;
+    }
+    if (col[eRoleValue] != nullptr) {
+      std::uint64_t changed = 0;
+      for (unsigned int k = 0; k < n; ++k) {
+        const double value = col[eRoleValue][k];
+        const unsigned int u = !(value > 0.0)          ? 0u
+                               : value >= 4294967295.0 ? 4294967295u
+                                                       : static_cast<unsigned int>(value);
+        changed += static_cast<double>(u) != value;
+        m_values[i0 + k] = u;
+      }
+      m_changes.n[eRoleValue] += changed;
+    }
+  }
+
+  // Positions must be finite; the check is a pass over the exponent bits of the block.
+  void CheckPositions(unsigned int i0, unsigned int n) const {
+    bool bBad = false;
+    for (unsigned int k = 0; k < n; ++k) {
+      const CbVector3f& p = m_positions[i0 + k];
+      bBad |= !std::isfinite(p.x) | !std::isfinite(p.y) | !std::isfinite(p.z);
+    }
+    if (!bBad) return;
+    for (unsigned int k = 0; k < n; ++k) {
+      const CbVector3f& p = m_positions[i0 + k];
+      if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
+        Fail(m_name, __LINE__, "vertex " + std::to_string(i0 + k) + ": position is not finite");
+      }
+    }
+  }
+
+  KaTAttributeAccessor<CbVector3f>& Positions() { return m_positions; }
+  KaTAttributeAccessor<unsigned short>& Normals() { return m_normals; }
+  KaTAttributeAccessor<KaCCompressedColor>& Colors() { return m_colors; }
+  KaTAttributeAccessor<float>& Quality() { return m_quality; }
+  KaTAttributeAccessor<unsigned int>& Values() { return m_values; }
+
+  std::vector<std::string> Warnings() const {
+    std::vector<std::string> out;
+    const Element& vertex = m_h.elements[m_h.vertexElement];
+    for (int r = 0; r < eRoleCount; ++r) {
+      if (m_changes.n[r] == 0) continue;
+      const std::string& prop = vertex.props[static_cast<std::size_t>(m_h.roleProperty[r])].name;
+      const std::string rows =
+          std::to_string(m_changes.n[r]) + (m_changes.n[r] == 1 ? " row" : " rows");
+      std::string what;
+      switch (r) {
+        case eRoleRed:
+        case eRoleGreen:
+        case eRoleBlue:
+          what = IsInteger(m_colorTypes[r - eRoleRed]) ? " out of range, clamped to 0..255"
+                                                       : " out of range, clamped to 0..1";
+          break;
+        case eRoleQuality:
+          what = " beyond the float range, read as infinite";
+          break;
+        case eRoleBoundary:
+          what = " neither 0 nor 1, read as set";
+          break;
+        default:
+          what = " not an integer in 0..4294967295, clamped and truncated";
+          break;
+      }
+      out.push_back(prop + ": " + rows + what);
+    }
+    return out;
+  }
+
+ private:
+  const Header& m_h;
+  const std::string& m_name;
+  CbSmartPointer<KaCSurfelCollectionCCT> m_spCollection;
+  std::uint64_t m_nCapacity = 0;
+  EType m_colorTypes[3] = {EType::eUInt8, EType::eUInt8, EType::eUInt8};
+  KaTAttributeAccessor<CbVector3f> m_positions;
+  KaTAttributeAccessor<unsigned short> m_normals;
+  KaTAttributeAccessor<KaCCompressedColor> m_colors;
+  KaTAttributeAccessor<float> m_quality;
+  KaTAttributeAccessor<unsigned int> m_values;
+  Changes m_changes;
+};
+
+// Columns of one block of rows, by role.
+struct Columns {
+  Columns() : storage(static_cast<std::size_t>(eRoleCount) * c_nBlockRows) {
+    for (int r = 0; r < eRoleCount; ++r) {
+      all[r] = storage.data() + static_cast<std::size_t>(r) * c_nBlockRows;
+      used[r] = nullptr;
+    }
+  }
+  std::vector<double> storage;
+  double* all[eRoleCount];
+  const double* used[eRoleCount];  // the columns a store takes, null for the others
+};
+
+// Faces, kept as triangles when the caller wants them.
+struct Faces {
+  std::vector<std::uint32_t>* pTriangles = nullptr;
+  std::vector<std::uint32_t> polygon;
+
+  void AddPolygon() {
+    for (std::size_t k = 2; k < polygon.size(); ++k) {
+      pTriangles->insert(pTriangles->end(), {polygon[0], polygon[k - 1], polygon[k]});
+    }
+    polygon.clear();
+  }
+};
 
 // ---------------------------------------------------------------------------------------------
 // Binary body
 
+bool IsLittleEndianHost() {
+  const std::uint16_t probe = 1;
+  unsigned char b[2];
+  std::memcpy(b, &probe, 2);
+  return b[0] == 1;
+}
+
 template <class T>
-T LoadSwapped(const unsigned char* p, bool swap) {
+T LoadSwapped(const char* p, bool swap) {
   unsigned char b[sizeof(T)];
   std::memcpy(b, p, sizeof(T));
-  if (swap) {
-    for (std::size_t i = 0; i < sizeof(T) / 2; ++i) std::swap(b[i], b[sizeof(T) - 1 - i]);
-  }
+  if (swap) std::reverse(b, b + sizeof(T));
   T v;
   std::memcpy(&v, b, sizeof(T));
   return v;
 }
 
-double LoadBinary(const unsigned char* p, EType t, bool swap) {
+double LoadBinary(const char* p, EType t, bool swap) {
   switch (t) {
     case EType::eInt8:
       return static_cast<signed char>(p[0]);
     case EType::eUInt8:
-      return p[0];
+      return static_cast<unsigned char>(p[0]);
     case EType::eInt16:
       return LoadSwapped<std::int16_t>(p, swap);
     case EType::eUInt16:
@@ -430,25 +612,143 @@ double LoadBinary(const unsigned char* p, EType t, bool swap) {
   return 0.0;
 }
 
-bool IsLittleEndianHost() {
-  const std::uint16_t probe = 1;
-  unsigned char b[2];
-  std::memcpy(b, &probe, 2);
-  return b[0] == 1;
+// One column of n rows (rowBytes apart) into doubles: a loop per type and byte order, chosen
+// once per block.
+template <class T, bool Swap>
+void LoadColumnOf(const char* p, std::size_t rowBytes, unsigned int n, double* out) {
+  for (unsigned int k = 0; k < n; ++k) {
+    out[k] = static_cast<double>(LoadSwapped<T>(p + k * rowBytes, Swap));
+  }
 }
 
-// The fewest bytes (binary) or values (ascii) one row of the element can take.
-std::uint64_t MinRowUnits(const Element& e, bool bAscii) {
-  std::uint64_t n = 0;
-  for (const Property& p : e.props) n += bAscii ? 1 : SizeOf(p.bList ? p.countType : p.type);
-  return n;
+template <bool Swap>
+void LoadColumnSwap(EType t, const char* p, std::size_t rowBytes, unsigned int n, double* out) {
+  switch (t) {
+    case EType::eInt8:
+      return LoadColumnOf<std::int8_t, Swap>(p, rowBytes, n, out);
+    case EType::eUInt8:
+      return LoadColumnOf<std::uint8_t, Swap>(p, rowBytes, n, out);
+    case EType::eInt16:
+      return LoadColumnOf<std::int16_t, Swap>(p, rowBytes, n, out);
+    case EType::eUInt16:
+      return LoadColumnOf<std::uint16_t, Swap>(p, rowBytes, n, out);
+    case EType::eInt32:
+      return LoadColumnOf<std::int32_t, Swap>(p, rowBytes, n, out);
+    case EType::eUInt32:
+      return LoadColumnOf<std::uint32_t, Swap>(p, rowBytes, n, out);
+    case EType::eFloat32:
+      return LoadColumnOf<float, Swap>(p, rowBytes, n, out);
+    case EType::eFloat64:
+      return LoadColumnOf<double, Swap>(p, rowBytes, n, out);
+  }
 }
 
-// Refuses an element whose rows cannot fit in what is left of the body, before anything is
-// allocated or looped over.
+void LoadColumn(EType t, bool swap, const char* p, std::size_t rowBytes, unsigned int n,
+                double* out) {
+  if (swap) {
+    LoadColumnSwap<true>(t, p, rowBytes, n, out);
+  } else {
+    LoadColumnSwap<false>(t, p, rowBytes, n, out);
+  }
+}
+
+// How the vertex element's binary rows are stored: groups whose layout matches the collection
+// (three consecutive floats for the position, ...) are copied directly, the rest go through
+// columns of doubles.
+struct VertexPlan {
+  int positionOffset = -1;  // x y z as three consecutive native floats
+  int normalOffset = -1;    // nx ny nz likewise
+  int colorOffset = -1;     // red green blue as three consecutive uchars
+  int qualityOffset = -1;   // a native float
+  int valueOffset = -1;     // a native uint
+  bool bDirect[eRoleCount] = {};
+};
+
+VertexPlan PlanVertex(const Header& h, bool swap) {
+  VertexPlan plan;
+  const Element& e = h.elements[h.vertexElement];
+  auto prop = [&](int role) -> const Property* {
+    const int i = h.roleProperty[role];
+    return i < 0 ? nullptr : &e.props[static_cast<std::size_t>(i)];
+  };
+  auto triple = [&](int role, EType t) -> int {
+    const Property* a = prop(role);
+    const Property* b = prop(role + 1);
+    const Property* c = prop(role + 2);
+    if (a == nullptr || a->type != t || b->type != t || c->type != t) return -1;
+    if (b->offset != a->offset + SizeOf(t) || c->offset != b->offset + SizeOf(t)) return -1;
+    if (t != EType::eUInt8 && swap) return -1;
+    for (int r = role; r < role + 3; ++r) plan.bDirect[r] = true;
+    return static_cast<int>(a->offset);
+  };
+  if (!e.bFixed) return plan;
+  plan.positionOffset = triple(eRoleX, EType::eFloat32);
+  plan.normalOffset = triple(eRoleNX, EType::eFloat32);
+  plan.colorOffset = triple(eRoleRed, EType::eUInt8);
+  if (const Property* q = prop(eRoleQuality); q != nullptr && q->type == EType::eFloat32 && !swap) {
+    plan.qualityOffset = static_cast<int>(q->offset);
+    plan.bDirect[eRoleQuality] = true;
+  }
+  if (const Property* v = prop(eRoleValue); v != nullptr && v->type == EType::eUInt32 && !swap) {
+    plan.valueOffset = static_cast<int>(v->offset);
+    plan.bDirect[eRoleValue] = true;
+  }
+  return plan;
+}
+
+// Stores n whole binary vertex rows starting at p as surfels first.. first + n - 1.
+void StoreBinaryRows(const char* p, unsigned int n, std::uint64_t first, const Element& e,
+                     const VertexPlan& plan, bool swap, Target& t, Columns& cols) {
+  const std::size_t rb = e.rowBytes;
+  const auto i0 = static_cast<unsigned int>(first);
+  for (int r = 0; r < eRoleCount; ++r) cols.used[r] = nullptr;
+  for (const Property& prop : e.props) {
+    if (prop.role == eRoleNone || plan.bDirect[prop.role]) continue;
+    LoadColumn(prop.type, swap, p + prop.offset, rb, n, cols.all[prop.role]);
+    cols.used[prop.role] = cols.all[prop.role];
+  }
+  t.StoreColumns(first, n, cols.used);
+  if (plan.positionOffset >= 0) {
+    const char* src = p + plan.positionOffset;
+    auto& pos = t.Positions();
+    for (unsigned int k = 0; k < n; ++k) std::memcpy(&pos[i0 + k], src + k * rb, 12);
+    t.CheckPositions(i0, n);
+  }
+  if (plan.normalOffset >= 0) {
+    const char* src = p + plan.normalOffset;
+    auto& normals = t.Normals();
+    for (unsigned int k = 0; k < n; ++k) {
+      CbVector3f v;
+      std::memcpy(&v, src + k * rb, 12);
+      normals[i0 + k] = KaCNormalCodec::EncodeFast(v);
+    }
+  }
+  if (plan.colorOffset >= 0) {
+    const char* src = p + plan.colorOffset;
+    auto& colors = t.Colors();
+    for (unsigned int k = 0; k < n; ++k) std::memcpy(&colors[i0 + k], src + k * rb, 3);
+  }
+  if (plan.qualityOffset >= 0) {
+    const char* src = p + plan.qualityOffset;
+    auto& quality = t.Quality();
+    for (unsigned int k = 0; k < n; ++k) std::memcpy(&quality[i0 + k], src + k * rb, 4);
+  }
+  if (plan.valueOffset >= 0) {
+    const char* src = p + plan.valueOffset;
+    auto& values = t.Values();
+    for (unsigned int k = 0; k < n; ++k) std::memcpy(&values[i0 + k], src + k * rb, 4);
+  }
+}
+
+[[noreturn]] void FailTruncated(const std::string& name, const Element& e, std::uint64_t row) {
+  Fail(name, __LINE__, "body truncated in '" + e.name + "' row " + std::to_string(row));
+}
+
+// Refuses an element whose rows cannot fit in what is left of the input, when that is known,
+// before anything is allocated or looped over.
 void CheckRowsFit(const Element& e, std::uint64_t minRow, std::uint64_t available, const char* unit,
                   const std::string& name) {
-  if (e.count <= available / minRow) return;
+  if (minRow == 0 || e.count <= available / minRow) return;
   const std::uint64_t need = e.count > UINT64_MAX / minRow ? UINT64_MAX : e.count * minRow;
   Fail(name, __LINE__,
        "header claims " + std::to_string(e.count) + " '" + e.name + "' rows (at least " +
@@ -456,74 +756,113 @@ void CheckRowsFit(const Element& e, std::uint64_t minRow, std::uint64_t availabl
            std::to_string(available));
 }
 
-void ReadBinaryBody(const unsigned char* data, std::size_t size, const Header& h, Target& t,
-                    const std::string& name) {
+void ReadBinaryElement(ByteSource& src, const Header& h, std::size_t ei, Target& t, Columns& cols,
+                       Faces& faces) {
+  const std::string& name = src.GetName();
+  const Element& e = h.elements[ei];
   const bool swap = (h.format == EPlyFormat::eBinaryLittleEndian) != IsLittleEndianHost();
-  const unsigned char* p = data + h.bodyOffset;
-  const unsigned char* const end = data + size;
-  for (std::size_t ei = 0; ei < h.elements.size(); ++ei) {
-    const Element& e = h.elements[ei];
-    if (e.props.empty() || e.count == 0) continue;
-    CheckRowsFit(e, MinRowUnits(e, false), static_cast<std::uint64_t>(end - p), "bytes", name);
-    const bool bVertex = ei == h.vertexElement;
-    if (bVertex) Allocate(t, e.count);
-    double values[eRoleCount] = {};
-    for (std::uint64_t row = 0; row < e.count; ++row) {
-      for (const Property& prop : e.props) {
-        if (prop.bList) {
-          const std::size_t cs = SizeOf(prop.countType);
-          if (static_cast<std::size_t>(end - p) < cs) {
-            Fail(name, __LINE__, "body truncated in '" + e.name + "' row " + std::to_string(row));
+  const bool bVertex = ei == h.vertexElement;
+  const bool bFaces = static_cast<int>(ei) == h.faceElement && faces.pTriangles != nullptr;
+  const std::uint64_t known = src.GetKnownRemaining();
+  if (known != UINT64_MAX) CheckRowsFit(e, e.rowBytes, known, "bytes", name);
+  if (bVertex && known != UINT64_MAX) t.Reserve(e.count, true);
+
+  if (e.bFixed && !bFaces) {
+    // Whole rows straight from the buffer, a block at a time.
+    const VertexPlan plan = bVertex ? PlanVertex(h, swap) : VertexPlan();
+    const std::size_t rb = e.rowBytes;
+    std::uint64_t row = 0;
+    while (row < e.count) {
+      if (src.Fill(rb) < rb) FailTruncated(name, e, row);
+      const std::uint64_t fit = std::min<std::uint64_t>(src.Available() / rb, e.count - row);
+      if (!bVertex) {
+        src.Consume(static_cast<std::size_t>(fit * rb));
+        row += fit;
+        continue;
+      }
+      t.Reserve(row + fit, false);
+      for (std::uint64_t done = 0; done < fit;) {
+        const auto n = static_cast<unsigned int>(std::min<std::uint64_t>(fit - done, c_nBlockRows));
+        StoreBinaryRows(src.Data(), n, row + done, e, plan, swap, t, cols);
+        src.Consume(n * rb);
+        done += n;
+      }
+      row += fit;
+    }
+    return;
+  }
+
+  // Rows with lists, value by value.
+  unsigned int inBlock = 0;
+  std::uint64_t blockStart = 0;
+  for (int r = 0; r < eRoleCount; ++r) cols.used[r] = nullptr;
+  for (const Property& prop : e.props) {
+    if (bVertex && prop.role != eRoleNone) cols.used[prop.role] = cols.all[prop.role];
+  }
+  for (std::uint64_t row = 0; row < e.count; ++row) {
+    for (std::size_t pi = 0; pi < e.props.size(); ++pi) {
+      const Property& prop = e.props[pi];
+      if (prop.bList) {
+        const std::size_t cs = SizeOf(prop.countType);
+        if (src.Fill(cs) < cs) FailTruncated(name, e, row);
+        const double n = LoadBinary(src.Data(), prop.countType, swap);
+        src.Consume(cs);
+        if (n < 0.0) {
+          Fail(name, __LINE__,
+               "negative list length in '" + e.name + "' row " + std::to_string(row));
+        }
+        const auto items = static_cast<std::uint64_t>(n);
+        const std::size_t s = SizeOf(prop.type);
+        if (src.GetKnownRemaining() != UINT64_MAX && items > src.GetKnownRemaining() / s) {
+          FailTruncated(name, e, row);
+        }
+        if (bFaces && static_cast<int>(pi) == h.faceList) {
+          for (std::uint64_t k = 0; k < items; ++k) {
+            if (src.Fill(s) < s) FailTruncated(name, e, row);
+            const double v = LoadBinary(src.Data(), prop.type, swap);
+            faces.polygon.push_back(v < 0.0 ? UINT32_MAX : static_cast<std::uint32_t>(v));
+            src.Consume(s);
           }
-          const double n = LoadBinary(p, prop.countType, swap);
-          p += cs;
-          if (n < 0.0) {
-            Fail(name, __LINE__,
-                 "negative list length in '" + e.name + "' row " + std::to_string(row));
-          }
-          const auto items = static_cast<std::uint64_t>(n);
-          if (items > static_cast<std::uint64_t>(end - p) / SizeOf(prop.type)) {
-            Fail(name, __LINE__, "body truncated in '" + e.name + "' row " + std::to_string(row));
-          }
-          p += items * SizeOf(prop.type);
+          faces.AddPolygon();
           continue;
         }
-        const std::size_t s = SizeOf(prop.type);
-        if (static_cast<std::size_t>(end - p) < s) {
-          Fail(name, __LINE__, "body truncated in '" + e.name + "' row " + std::to_string(row));
+        // Skipped a buffer at a time, so that a huge count from a stream costs no memory.
+        for (std::uint64_t left = items * s; left > 0;) {
+          const std::size_t want =
+              static_cast<std::size_t>(std::min<std::uint64_t>(left, 1u << 20));
+          const std::size_t got = std::min(src.Fill(want), want);
+          if (got == 0) FailTruncated(name, e, row);
+          src.Consume(got);
+          left -= got;
         }
-        if (bVertex && prop.role != eRoleNone) values[prop.role] = LoadBinary(p, prop.type, swap);
-        p += s;
+        continue;
       }
-      if (bVertex) StoreVertex(t, static_cast<unsigned int>(row), values);
+      const std::size_t s = SizeOf(prop.type);
+      if (src.Fill(s) < s) FailTruncated(name, e, row);
+      if (bVertex && prop.role != eRoleNone) {
+        cols.all[prop.role][inBlock] = LoadBinary(src.Data(), prop.type, swap);
+      }
+      src.Consume(s);
     }
+    if (bVertex && ++inBlock == c_nBlockRows) {
+      t.Reserve(blockStart + inBlock, false);
+      t.StoreColumns(blockStart, inBlock, cols.used);
+      blockStart += inBlock;
+      inBlock = 0;
+    }
+  }
+  if (bVertex && inBlock > 0) {
+    t.Reserve(blockStart + inBlock, false);
+    t.StoreColumns(blockStart, inBlock, cols.used);
   }
 }
 
 // ---------------------------------------------------------------------------------------------
 // ASCII body
 
-class AsciiTokens {
- public:
-  AsciiTokens(const unsigned char* p, const unsigned char* end)
-      : m_p(reinterpret_cast<const char*>(p)), m_end(reinterpret_cast<const char*>(end)) {}
-  bool Next(std::string_view& tok) {
-    while (m_p < m_end && IsSpace(*m_p)) ++m_p;
-    if (m_p == m_end) return false;
-    const char* start = m_p;
-    while (m_p < m_end && !IsSpace(*m_p)) ++m_p;
-    tok = std::string_view(start, static_cast<std::size_t>(m_p - start));
-    return true;
-  }
-  [[nodiscard]] std::uint64_t BytesLeft() const { return static_cast<std::uint64_t>(m_end - m_p); }
-
- private:
-  static bool IsSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-  }
-  const char* m_p;
-  const char* m_end;
-};
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
 
 bool FitsType(double v, EType t) {
   if (!IsInteger(t)) return true;
@@ -546,126 +885,278 @@ bool FitsType(double v, EType t) {
   }
 }
 
-double ParseAscii(AsciiTokens& tokens, EType t, const Element& e, std::uint64_t row,
-                  const std::string& name) {
-  std::string_view tok;
-  if (!tokens.Next(tok)) {
-    Fail(name, __LINE__,
-         "body ends in '" + e.name + "' row " + std::to_string(row) + " of " +
-             std::to_string(e.count));
+// The lines of an ASCII body, numbered as in the file.
+class Lines {
+ public:
+  Lines(ByteSource& src, int headerLines) : m_src(src), m_nLine(headerLines) {}
+
+  // The next line that holds anything but white space, without its end; false at the end of
+  // the input. The view is valid until the next call.
+  bool Next(std::string_view& line) {
+    for (;;) {
+      m_src.Consume(m_nPending);
+      m_nPending = 0;
+      std::size_t avail = m_src.Available();
+      const char* nl = static_cast<const char*>(std::memchr(m_src.Data(), '\n', avail));
+      while (nl == nullptr) {
+        if (avail > KaCPlyReader::c_nMaxLineBytes) {
+          Fail(m_src.GetName(), __LINE__,
+               "line " + std::to_string(m_nLine + 1) + " is longer than 1 MiB");
+        }
+        const std::size_t before = avail;
+        avail = m_src.Fill(std::max<std::size_t>(2 * avail, 65536));
+        if (avail == before) break;  // the last line ends the input without a line feed
+        nl = static_cast<const char*>(std::memchr(m_src.Data() + before, '\n', avail - before));
+      }
+      if (avail == 0) return false;
+      const std::size_t len = nl != nullptr ? static_cast<std::size_t>(nl - m_src.Data()) : avail;
+      m_nPending = nl != nullptr ? len + 1 : len;
+      ++m_nLine;
+      line = std::string_view(m_src.Data(), len);
+      for (char c : line) {
+        if (!IsSpace(c)) return true;
+      }
+    }
   }
-  std::string_view digits = tok;
-  if (!digits.empty() && digits[0] == '+') digits.remove_prefix(1);
-  double v = 0.0;
-  const auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v);
-  if (digits.empty() || ec != std::errc() || ptr != digits.data() + digits.size()) {
-    Fail(name, __LINE__,
-         "'" + e.name + "' row " + std::to_string(row) + ": bad number " + Quote(tok));
+  [[nodiscard]] int Number() const { return m_nLine; }
+  void Finish() {
+    m_src.Consume(m_nPending);
+    m_nPending = 0;
   }
-  if (!FitsType(v, t)) {
-    Fail(name, __LINE__,
-         "'" + e.name + "' row " + std::to_string(row) + ": value " + Quote(tok) +
-             " does not fit its type");
+
+ private:
+  ByteSource& m_src;
+  int m_nLine;
+  std::size_t m_nPending = 0;  // the bytes of the line last returned, consumed on the next call
+};
+
+// The values of one row, parsed one after another from its line.
+class RowParser {
+ public:
+  RowParser(std::string_view line, const std::string& name, int lineNo, const Element& e,
+            std::uint64_t row)
+      : m_p(line.data()),
+        m_end(line.data() + line.size()),
+        m_name(name),
+        m_line(lineNo),
+        m_e(e),
+        m_row(row) {}
+
+  double Next(EType t) {
+    while (m_p < m_end && IsSpace(*m_p)) ++m_p;
+    if (m_p == m_end) {
+      Fail(m_name, __LINE__,
+           Where() + "has " + std::to_string(m_nValues) +
+               " values, fewer than its element declares");
+    }
+    const char* start = m_p;
+    while (m_p < m_end && !IsSpace(*m_p)) ++m_p;
+    ++m_nValues;
+    const char* digits = *start == '+' ? start + 1 : start;
+    double v = 0.0;
+    bool bParsed = false;
+    if (IsInteger(t)) {
+      // Integers the quick way; "3.0" or "1e2" still parse below, as any number does.
+      long long i = 0;
+      const auto [ptr, ec] = std::from_chars(digits, m_p, i);
+      bParsed = ec == std::errc() && ptr == m_p && digits != m_p;
+      // "-0" is the double -0.0, as a float property would read it.
+      v = i == 0 && *digits == '-' ? -0.0 : static_cast<double>(i);
+    }
+    if (!bParsed) {
+      const auto [ptr, ec] = std::from_chars(digits, m_p, v);
+      if (digits == m_p || ec != std::errc() || ptr != m_p) {
+        Fail(m_name, __LINE__,
+             Where() + "bad number " +
+                 Quote(std::string_view(start, static_cast<std::size_t>(m_p - start))));
+      }
+    }
+    if (!FitsType(v, t)) {
+      Fail(m_name, __LINE__,
+           Where() + "value " +
+               Quote(std::string_view(start, static_cast<std::size_t>(m_p - start))) +
+               " does not fit its type");
+    }
+    return v;
   }
-  return v;
+
+  void End() {
+    while (m_p < m_end && IsSpace(*m_p)) ++m_p;
+    if (m_p != m_end) {
+      std::size_t more = 0;
+      for (const char* q = m_p; q < m_end;) {
+        while (q < m_end && IsSpace(*q)) ++q;
+        if (q == m_end) break;
+        ++more;
+        while (q < m_end && !IsSpace(*q)) ++q;
+      }
+      Fail(m_name, __LINE__,
+           Where() + "has " + std::to_string(m_nValues + more) +
+               " values, more than its element declares (" + std::to_string(m_nValues) + ")");
+    }
+  }
+
+ private:
+  std::string Where() const {
+    return "line " + std::to_string(m_line) + ": '" + m_e.name + "' row " + std::to_string(m_row) +
+           " ";
+  }
+  const char* m_p;
+  const char* m_end;
+  const std::string& m_name;
+  int m_line;
+  const Element& m_e;
+  std::uint64_t m_row;
+  std::size_t m_nValues = 0;
+};
+
+void ReadAsciiElement(ByteSource& src, Lines& lines, const Header& h, std::size_t ei, Target& t,
+                      Columns& cols, Faces& faces) {
+  const std::string& name = src.GetName();
+  const Element& e = h.elements[ei];
+  const bool bVertex = ei == h.vertexElement;
+  const bool bFaces = static_cast<int>(ei) == h.faceElement && faces.pTriangles != nullptr;
+  const std::uint64_t known = src.GetKnownRemaining();
+  // Every value takes at least one character and one separator (the last one may end the
+  // file instead).
+  if (known != UINT64_MAX) {
+    CheckRowsFit(e, e.props.size(), known == 0 ? 0 : (known + 1) / 2, "values", name);
+  }
+  if (bVertex && known != UINT64_MAX) t.Reserve(e.count, true);
+  for (int r = 0; r < eRoleCount; ++r) cols.used[r] = nullptr;
+  for (const Property& prop : e.props) {
+    if (bVertex && prop.role != eRoleNone) cols.used[prop.role] = cols.all[prop.role];
+  }
+  unsigned int inBlock = 0;
+  std::uint64_t blockStart = 0;
+  std::string_view line;
+  for (std::uint64_t row = 0; row < e.count; ++row) {
+    if (!lines.Next(line)) {
+      Fail(name, __LINE__,
+           "line " + std::to_string(lines.Number() + 1) + ": body ends in '" + e.name + "' row " +
+               std::to_string(row) + " of " + std::to_string(e.count));
+    }
+    RowParser parser(line, name, lines.Number(), e, row);
+    for (std::size_t pi = 0; pi < e.props.size(); ++pi) {
+      const Property& prop = e.props[pi];
+      if (prop.bList) {
+        const double n = parser.Next(prop.countType);
+        if (n < 0.0) {
+          Fail(name, __LINE__,
+               "line " + std::to_string(lines.Number()) + ": negative list length in '" + e.name +
+                   "' row " + std::to_string(row));
+        }
+        const bool bKeep = bFaces && static_cast<int>(pi) == h.faceList;
+        for (double k = 0.0; k < n; k += 1.0) {
+          const double v = parser.Next(prop.type);
+          if (bKeep) faces.polygon.push_back(v < 0.0 ? UINT32_MAX : static_cast<std::uint32_t>(v));
+        }
+        if (bKeep) faces.AddPolygon();
+        continue;
+      }
+      const double v = parser.Next(prop.type);
+      if (bVertex && prop.role != eRoleNone) cols.all[prop.role][inBlock] = v;
+    }
+    parser.End();
+    if (bVertex && ++inBlock == c_nBlockRows) {
+      t.Reserve(blockStart + inBlock, false);
+      t.StoreColumns(blockStart, inBlock, cols.used);
+      blockStart += inBlock;
+      inBlock = 0;
+    }
+  }
+  if (bVertex && inBlock > 0) {
+    t.Reserve(blockStart + inBlock, false);
+    t.StoreColumns(blockStart, inBlock, cols.used);
+  }
 }
 
-void ReadAsciiBody(const unsigned char* data, std::size_t size, const Header& h, Target& t,
-                   const std::string& name) {
-  AsciiTokens tokens(data + h.bodyOffset, data + size);
-  for (std::size_t ei = 0; ei < h.elements.size(); ++ei) {
-    const Element& e = h.elements[ei];
-    if (e.props.empty() || e.count == 0) continue;
-    // Every value takes at least one character and one separator (the last one may end the
-    // file instead).
-    CheckRowsFit(e, MinRowUnits(e, true), (tokens.BytesLeft() + 1) / 2, "values", name);
-    const bool bVertex = ei == h.vertexElement;
-    if (bVertex) Allocate(t, e.count);
-    double values[eRoleCount] = {};
-    for (std::uint64_t row = 0; row < e.count; ++row) {
-      for (const Property& prop : e.props) {
-        if (prop.bList) {
-          const double n = ParseAscii(tokens, prop.countType, e, row, name);
-          if (n < 0.0) {
-            Fail(name, __LINE__,
-                 "negative list length in '" + e.name + "' row " + std::to_string(row));
-          }
-          for (double k = 0.0; k < n; k += 1.0) ParseAscii(tokens, prop.type, e, row, name);
-          continue;
-        }
-        const double v = ParseAscii(tokens, prop.type, e, row, name);
-        if (bVertex && prop.role != eRoleNone) values[prop.role] = v;
-      }
-      if (bVertex) StoreVertex(t, static_cast<unsigned int>(row), values);
+// Only white space may follow the last element.
+void CheckEnd(ByteSource& src, Lines* pLines) {
+  if (pLines != nullptr) {
+    std::string_view line;
+    if (pLines->Next(line)) {
+      Fail(src.GetName(), __LINE__,
+           "line " + std::to_string(pLines->Number()) + ": data after the last element " +
+               Quote(line));
     }
+    pLines->Finish();
+    return;
+  }
+  for (;;) {
+    const std::size_t n = src.Fill(1);
+    if (n == 0) return;
+    for (std::size_t k = 0; k < n; ++k) {
+      if (!IsSpace(src.Data()[k])) {
+        Fail(src.GetName(), __LINE__,
+             "data after the last element, at byte " + std::to_string(src.GetOffset() + k));
+      }
+    }
+    src.Consume(n);
   }
 }
 
 }  // namespace
 
-CbSmartPointer<KaCSurfelCollectionCCT> KaCPlyReader::ReadBuffer(const void* pData,
-                                                                std::size_t nBytes,
-                                                                const std::string& strName,
-                                                                Contents* pContents) {
-  const auto* data = static_cast<const unsigned char*>(pData);
-  if (nBytes == 0) Fail(strName, __LINE__, "empty file");
-  const Header h = ParseHeader(data, nBytes, strName);
-  const Element& vertex = h.elements[h.vertexElement];
+CbSmartPointer<KaCSurfelCollectionCCT> KaCPlyReader::Read(tolvane::ByteSource& source,
+                                                          Contents* pContents,
+                                                          std::vector<std::uint32_t>* pTriangles) {
+  const std::string& name = source.GetName();
+  const Header h = ParseHeader(ReadHeaderText(source), name);
+  Target t(h, name);
+  Columns cols;
+  Faces faces;
+  faces.pTriangles = pTriangles;
+  const std::size_t trianglesBefore = pTriangles != nullptr ? pTriangles->size() : 0;
+  std::unique_ptr<Lines> lines;
+  if (h.format == EPlyFormat::eAscii) lines = std::make_unique<Lines>(source, h.lines);
+  for (std::size_t ei = 0; ei < h.elements.size(); ++ei) {
+    const Element& e = h.elements[ei];
+    if (e.count == 0 || e.props.empty()) continue;
+    if (lines) {
+      ReadAsciiElement(source, *lines, h, ei, t, cols, faces);
+    } else {
+      ReadBinaryElement(source, h, ei, t, cols, faces);
+    }
+  }
+  CheckEnd(source, lines.get());
+  auto spCollection = t.Finish();
 
-  Target t;
-  t.pHeader = &h;
-  t.pName = &strName;
-  for (int c = 0; c < 3; ++c) {
-    const int prop = h.roleProperty[eRoleRed + c];
-    if (prop >= 0) t.colorTypes[c] = vertex.props[static_cast<std::size_t>(prop)].type;
+  if (pTriangles != nullptr) {
+    const std::uint64_t nVertices = h.elements[h.vertexElement].count;
+    for (std::size_t k = trianglesBefore; k < pTriangles->size(); ++k) {
+      if ((*pTriangles)[k] >= nVertices) {
+        Fail(name, __LINE__,
+             "face " + std::to_string((k - trianglesBefore) / 3) + " refers to vertex " +
+                 std::to_string((*pTriangles)[k]) + " of " + std::to_string(nVertices));
+      }
+    }
   }
-  if (h.roleProperty[eRoleQuality] >= 0) {
-    t.qualityRole = eRoleQuality;
-  } else if (h.roleProperty[eRoleScalarQuality] >= 0) {
-    t.qualityRole = eRoleScalarQuality;
-  }
-  if (h.format == EPlyFormat::eAscii) {
-    ReadAsciiBody(data, nBytes, h, t, strName);
-  } else {
-    ReadBinaryBody(data, nBytes, h, t, strName);
-  }
-  if (!t.spCollection) Allocate(t, 0);  // a vertex element with count 0
-
   if (pContents != nullptr) {
     pContents->eFormat = h.format;
     pContents->bNormals = h.roleProperty[eRoleNX] >= 0;
     pContents->bColors = h.roleProperty[eRoleRed] >= 0;
-    pContents->bQualities = t.qualityRole != eRoleNone;
+    pContents->bQualities = h.roleProperty[eRoleQuality] >= 0;
     pContents->bTissueTypes = h.roleProperty[eRoleTissue] >= 0;
     pContents->bBoundaryFlags = h.roleProperty[eRoleBoundary] >= 0;
     pContents->bValues = h.roleProperty[eRoleValue] >= 0;
+    pContents->nFaces =
+        h.faceElement >= 0 ? h.elements[static_cast<std::size_t>(h.faceElement)].count : 0;
+    pContents->vecWarnings = t.Warnings();
   }
-  return t.spCollection;
+  return spCollection;
+}
+
+CbSmartPointer<KaCSurfelCollectionCCT> KaCPlyReader::ReadBuffer(const void* pData,
+                                                                std::size_t nBytes,
+                                                                const std::string& strName,
+                                                                Contents* pContents) {
+  tolvane::ByteSource source(pData, nBytes, strName);
+  return Read(source, pContents);
 }
 
 CbSmartPointer<KaCSurfelCollectionCCT> KaCPlyReader::ReadFile(const std::string& strPath,
                                                               Contents* pContents) {
-  const int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) Fail(strPath, __LINE__, std::string("cannot open: ") + std::strerror(errno));
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  struct stat st {};
-  if (::fstat(fd, &st) != 0)
-    Fail(strPath, __LINE__, std::string("cannot read: ") + std::strerror(errno));
-  if (!S_ISREG(st.st_mode)) Fail(strPath, __LINE__, "not a regular file");
-  std::vector<unsigned char> bytes(static_cast<std::size_t>(st.st_size));
-  std::size_t got = 0;
-  while (got < bytes.size()) {
-    const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      Fail(strPath, __LINE__, std::string("cannot read: ") + std::strerror(errno));
-    }
-    if (n == 0) break;  // the file shrank meanwhile; parse what is there
-    got += static_cast<std::size_t>(n);
-  }
-  bytes.resize(got);
-  return ReadBuffer(bytes.data(), bytes.size(), strPath, pContents);
+  tolvane::ByteSource source(strPath);
+  return Read(source, pContents);
 }

@@ -120,3 +120,28 @@ unsigned short KaCNormalCodec::Encode(const CbVector3f& vIn) noexcept {
   }
   return static_cast<unsigned short>(bestCode);
 }
+
+unsigned short KaCNormalCodec::EncodeFast(const CbVector3f& v) noexcept {
+  const float ax = std::fabs(v.x);
+  const float ay = std::fabs(v.y);
+  const float az = std::fabs(v.z);
+  const float sum = ax + ay + az;
+  // Unit vectors have 1 <= sum <= sqrt(3); anything else (NaN included) is searched.
+  if (sum >= 0.5f && sum <= 2.0f) {
+    // A code's direction projected onto the lattice plane x + y + z = 127.5 lands within a
+    // rounding error of (a + 0.5, b + 0.5): truncation gives a and b back. The candidate is
+    // taken only when its table entry is v itself, and Encode maps every code's direction to
+    // that code, so the result is Encode's.
+    const float scale = 127.5f / sum;
+    const int a = static_cast<int>(ax * scale);
+    const int b = static_cast<int>(ay * scale);
+    if (a + b <= 126) {
+      const int low = a <= 63 ? a * 128 + b : (127 - a) * 128 + (127 - b);
+      const unsigned int code = static_cast<unsigned int>(low) | (v.x < 0.0f ? 0x8000u : 0u) |
+                                (v.y < 0.0f ? 0x4000u : 0u) | (v.z < 0.0f ? 0x2000u : 0u);
+      const CbVector3f& t = GetTable()[code];
+      if (t.x == v.x && t.y == v.y && t.z == v.z) return static_cast<unsigned short>(code);
+    }
+  }
+  return Encode(v);
+}

@@ -194,7 +194,10 @@ TEST(KaCPlyReader, MalformedFilesGiveAClearError) {
        "body truncated in 'face' row 0"},
       {"ply\nformat ascii 1.0\nelement vertex 2\nproperty float x\nproperty float y\n"
        "property float z\nend_header\n1.0 2.0 3.0\n4.0 5.0\n",
-       "body ends in 'vertex' row 1 of 2"},
+       "line 9: 'vertex' row 1 has 2 values, fewer than its element declares"},
+      {"ply\nformat ascii 1.0\nelement vertex 2\nproperty float x\nproperty float y\n"
+       "property float z\nend_header\n1.0 2.0 3.0\n",
+       "line 9: body ends in 'vertex' row 1 of 2"},
       // Values that do not parse or do not fit.
       {"ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\nproperty float y\n"
        "property float z\nend_header\n1 2 zz\n",

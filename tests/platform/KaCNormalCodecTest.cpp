@@ -58,6 +58,18 @@ TEST(KaCNormalCodec, EncodesToTheNearestCodeWithinTheLatticeBound) {
     const CbVector3f n = KaCNormalCodec::Decode(code);
     const unsigned short again = KaCNormalCodec::Encode(n * 3.0f);
     ASSERT_EQ(again, code) << c;
+    // The look-up path finds each code's own direction, the search path gives the same.
+    ASSERT_EQ(KaCNormalCodec::EncodeFast(n), code) << c;
+    ASSERT_EQ(KaCNormalCodec::Encode(n), code) << c;
+  }
+  // Off the table, the fast form is the search.
+  for (int k = 0; k < 100000; ++k) {
+    const CbVector3f v(g(rng), g(rng), g(rng));
+    ASSERT_EQ(KaCNormalCodec::EncodeFast(v), KaCNormalCodec::Encode(v)) << k;
+  }
+  for (const CbVector3f v : {CbVector3f(0, 0, 0), CbVector3f(NAN, 1, 0), CbVector3f(INFINITY, 1, 0),
+                             CbVector3f(-0.0f, 0.0f, 1.0f), CbVector3f(1e-30f, 0, 0)}) {
+    EXPECT_EQ(KaCNormalCodec::EncodeFast(v), KaCNormalCodec::Encode(v));
   }
   EXPECT_EQ(KaCNormalCodec::Encode({0, 0, 0}), KaCNormalCodec::c_nUnsetCode);
   EXPECT_EQ(KaCNormalCodec::Encode({NAN, 1, 0}), KaCNormalCodec::c_nUnsetCode);
