@@ -5,6 +5,7 @@
 #include "InputError.h"
 #include "Progress.h"
 #include "base/OutputFile.h"
+#include "io/InputReader.h"
 #include "io/KaCPlyWriter.h"
 
 #include <cstdint>
@@ -14,15 +15,16 @@ namespace tolvane::cli {
 CbSmartPointer<KaCSurfelCollectionCCT> files::Read(const std::string& strPath, Progress& progress,
                                                    bool bNeedNormals, const char* szPurpose) {
   progress.Step("reading " + strPath);
-  KaCPlyReader::Contents contents;
-  auto sp = KaCPlyReader::ReadFile(strPath, &contents);
+  tolvane::InputReader::Contents contents;
+  auto sp = tolvane::InputReader::ReadFile(strPath, &contents);
   if (!contents.vecWarnings.empty()) progress.Done();
   for (const std::string& warning : contents.vecWarnings) {
     std::fprintf(stderr, "tolvane: warning: %s: %s\n",
                  strPath == "-" ? "standard input" : strPath.c_str(), warning.c_str());
   }
   if (bNeedNormals && !contents.bNormals) {
-    throw InputError(strPath + ": has no normals (nx ny nz); " + szPurpose);
+    throw InputError(strPath + ": has no normals (nx ny nz) and no faces to compute them from; " +
+                     szPurpose);
   }
   return sp;
 }

@@ -15,9 +15,10 @@ class Progress;
 /// Reading and writing collections for the subcommands, with progress on a terminal.
 namespace files {
 
-/// Reads a PLY file ("-" is standard input; pipes are read to their end). Values the reader
+/// Reads a PLY, STL or OBJ file (tolvane::InputReader; "-" is standard input, pipes are read
+/// to their end); meshes without normals get them from their faces. Values the reader
 /// had to change to fit their attribute are reported on stderr, one warning line per property.
-/// With bNeedNormals a file without nx ny nz is refused (InputError
+/// With bNeedNormals a file without normals or faces is refused (InputError
 /// naming the file and strPurpose, "the analysis needs them").
 [[nodiscard]] CbSmartPointer<KaCSurfelCollectionCCT> Read(const std::string& strPath,
                                                           Progress& progress,
