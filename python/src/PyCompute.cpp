@@ -15,6 +15,7 @@
 #include <tolvane/KaCCalibrationPhantomCCTAnalyzer.h>
 #include <tolvane/ParallelSurfelDistance.h>
 
+#include "DistanceReport.h"
 #include "PhantomMeasurements.h"
 #include "PhantomReport.h"
 #include "PyCollection.h"
@@ -39,19 +40,14 @@ void RequireNormals(const PyCollection& c, const char* szRole, const char* szPur
 // A figure of the summary: None where there is none (no distance at all).
 py::object Figure(double f) { return std::isnan(f) ? py::none() : py::object(py::float_(f)); }
 
-// The summary of the tool's `distance`, by key, in its order.
+// The "summary" object of `tolvane distance --json`: the same keys in the same order.
 py::dict Summary(const tolvane::DistanceStatistics& s) {
   py::dict d;
   d["surfels"] = s.GetNrSurfels();
   d["with_distance"] = s.GetNrWithDistance();
-  d["mean"] = Figure(s.GetMean());
-  d["standard_deviation"] = Figure(s.GetStandardDeviation());
-  d["rms"] = Figure(s.GetRms());
-  d["minimum"] = Figure(s.GetMinimum());
-  d["maximum"] = Figure(s.GetMaximum());
-  d["percentile_5"] = Figure(s.GetPercentile(0.05));
-  d["percentile_50"] = Figure(s.GetPercentile(0.50));
-  d["percentile_95"] = Figure(s.GetPercentile(0.95));
+  for (const auto& f : tolvane::cli::distance_report::SummaryFigures(s)) {
+    d[f.szKey] = Figure(f.fValue);
+  }
   return d;
 }
 
@@ -242,10 +238,10 @@ void PyBindCompute(py::module_& m) {
   m.def("_distance", &Distance, py::arg("reference"), py::arg("moving"), py::arg("transform"),
         py::arg("max_distance"), py::arg("threads"));
   m.def("distance_summary", &SummaryOf, py::arg("values"), R"doc(
-The summary of `tolvane distance` for per-surfel distances (NaN where none): surfels,
-with_distance, mean, standard_deviation (of the population), rms, minimum, maximum and the
-5th, 50th and 95th percentiles (linear between the closest ranks), summed in double precision.
-Without any distance the figures are None.)doc");
+The "summary" of `tolvane distance --json` for per-surfel distances (NaN where none), with
+its keys: surfels, with_distance, mean, standard_deviation (of the population), rms, minimum,
+maximum, p5, p50, p95 (percentiles linear between the closest ranks), summed in double
+precision. Without any distance the figures are None.)doc");
   m.def("_analyze_phantom", &AnalyzePhantom, py::arg("scan"), py::arg("samples"), py::arg("seed"),
         py::arg("planes"));
   m.def("generate_phantom", &GeneratePhantom, py::arg("count") = 100000, py::arg("noise") = 0.005f,

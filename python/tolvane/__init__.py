@@ -89,7 +89,8 @@ class DistanceResult:
         self.max_distance = max_distance
         #: The 4x4 transformation applied to the moving scan.
         self.transform = transform
-        #: The figures of the tool's distance summary, by key (see distance_summary).
+        #: The "summary" object of `tolvane distance --json`: surfels, with_distance, mean,
+        #: standard_deviation, rms, minimum, maximum, p5, p50, p95 (see distance_summary).
         self.summary = summary
 
     def __repr__(self) -> str:

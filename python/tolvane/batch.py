@@ -43,8 +43,8 @@ PHANTOM_COLUMNS = (["file", "status", "verdict", "mean_depth_mm"] + _DEVIATION_C
 #: Columns of a distance row: the pair, the status, the summary of `tolvane distance`, the time
 #: and the error.
 DISTANCE_COLUMNS = (["reference", "moving", "status", "surfels", "with_distance", "mean",
-                     "standard_deviation", "rms", "minimum", "maximum", "percentile_5",
-                     "percentile_50", "percentile_95", "time_s", "error"])
+                     "standard_deviation", "rms", "minimum", "maximum", "p5", "p50", "p95",
+                     "time_s", "error"])
 
 
 def _text(v: Any) -> str:

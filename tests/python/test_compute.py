@@ -28,23 +28,18 @@ def test_distance_equals_the_tools_csv_and_summary(tool, pair, tmp_path):
                   [0, 0, 1, 0.005], [0, 0, 0, 1]])
     r = tolvane.distance(ref, mov, transform=t, max_distance=0.05)
     assert r.values.dtype == np.float32 and r.values.shape == (15000,)
-    out = tool("distance", ref, mov, "--transform", " ".join(repr(v) for v in t.T.flatten()),
-               "--max-distance", "0.05", "--csv", tmp_path / "d.csv")
+    args = ["distance", ref, mov, "--transform", " ".join(repr(v) for v in t.T.flatten()),
+            "--max-distance", "0.05"]
+    out = tool(*args, "--csv", tmp_path / "d.csv")
     with open(tmp_path / "d.csv") as f:
         rows = list(csv.DictReader(f))
     expected = np.array([float(x["distance"]) if x["distance"] else np.nan for x in rows],
                         dtype=np.float32)
     np.testing.assert_array_equal(r.values, expected)  # NaN where the CSV is empty
     assert 0 < np.count_nonzero(np.isnan(r.values)) < 15000
-    # The text summary is the same numbers printed with six digits.
-    text = dict(line.split(": ", 1) for line in out.stdout.splitlines())
-    s = r.summary
-    assert int(text["surfels"]) == s["surfels"] and int(text["with a distance"]) == s["with_distance"]
-    for name, key in [("mean", "mean"), ("standard deviation", "standard_deviation"),
-                      ("RMS", "rms"), ("minimum", "minimum"), ("maximum", "maximum"),
-                      ("5th percentile", "percentile_5"), ("50th percentile", "percentile_50"),
-                      ("95th percentile", "percentile_95")]:
-        assert text[name].split()[0] == f"{s[key]:.6g}", name
+    summary = json.loads(tool(*args, "--json").stdout)["summary"]
+    assert list(r.summary.items()) == list(summary.items())
+    assert r.max_distance == np.float32(0.05)
 
 
 def test_distance_summary_by_hand():
@@ -52,7 +47,7 @@ def test_distance_summary_by_hand():
     assert (s["surfels"], s["with_distance"]) == (5, 4)
     assert s["mean"] == 2.5 and s["rms"] == math.sqrt(7.5) and s["minimum"] == 1
     assert s["standard_deviation"] == math.sqrt(1.25)
-    assert s["percentile_5"] == pytest.approx(1.15) and s["percentile_50"] == 2.5
+    assert s["p5"] == pytest.approx(1.15) and s["p50"] == 2.5 and s["p95"] == pytest.approx(3.85)
     assert tolvane.distance_summary(np.array([np.nan], np.float32))["mean"] is None
 
 
