@@ -12,12 +12,10 @@
 
 #include <tolvane/CMpComputeSurfelCollectionDistance.h>
 #include <tolvane/DistanceStatistics.h>
-#include <tolvane/KaCCalibrationPhantomCCTAnalyzer.h>
+#include <tolvane/PhantomAnalysis.h>
 #include <tolvane/ParallelSurfelDistance.h>
 
 #include "DistanceReport.h"
-#include "PhantomMeasurements.h"
-#include "PhantomReport.h"
 #include "PyCollection.h"
 #include "PyErrors.h"
 #include "synth/FrameGenerator.h"
@@ -117,77 +115,108 @@ py::array_t<float> Points(const std::vector<CbVector3f>& v) {
   return a;
 }
 
-py::array_t<float> Four(const std::array<float, 4>& v) { return py::array_t<float>(4, v.data()); }
+template <class T, std::size_t R, std::size_t C>
+py::array_t<T> Matrix(const T (&m)[R][C]) {
+  py::array_t<T> a({static_cast<py::ssize_t>(R), static_cast<py::ssize_t>(C)});
+  auto w = a.template mutable_unchecked<2>();
+  for (std::size_t r = 0; r < R; ++r) {
+    for (std::size_t c = 0; c < C; ++c) w(r, c) = m[r][c];
+  }
+  return a;
+}
 
-py::array_t<float> Deviations(const std::array<float, 4>& nominal, const std::array<float, 4>& v) {
-  std::array<float, 4> d{};
-  for (std::size_t k = 0; k < 4; ++k)
-    d[k] = tolvane::cli::PhantomMeasurements::Deviation(nominal[k], v[k]);
-  return Four(d);
+// Limits given by name override the defaults (docs/phantom.md gives their meaning).
+tolvane::PhantomLimits Limits(const py::dict& overrides) {
+  tolvane::PhantomLimits l;
+  const std::pair<const char*, double*> fields[] = {
+      {"min_plane_share", &l.fMinPlaneShare},
+      {"residual_factor", &l.fResidualFactor},
+      {"residual_floor", &l.fResidualFloor},
+      {"max_depth_spread", &l.fMaxDepthSpread},
+      {"max_angle_error", &l.fMaxAngleError},
+      {"max_length_error", &l.fMaxLengthError},
+      {"max_corner_fit_rms", &l.fMaxCornerFitRms},
+      {"min_orientation_margin", &l.fMinOrientationMargin},
+      {"max_analyzer_drift", &l.fMaxAnalyzerDrift}};
+  for (const auto& item : overrides) {
+    const auto name = item.first.cast<std::string>();
+    double* p = nullptr;
+    for (const auto& f : fields) {
+      if (name == f.first) p = f.second;
+    }
+    if (p == nullptr) PyRaise(EPyError::eValue, "limits: unknown limit '" + name + "'");
+    *p = item.second.cast<double>();
+  }
+  return l;
 }
 
 py::dict AnalyzePhantom(const PyCollection& scan, const PyCollection& samples,
-                        const py::object& seed, std::size_t nPlanes) {
+                        const py::object& seed, std::size_t nPlanes, int nAttempts, bool bAlign,
+                        bool bClean, unsigned int nClusterLimit, const py::dict& limits,
+                        const std::string& strSource) {
   const char* const why = "the analysis needs them";
   RequireNormals(scan, "scan", why);
   RequireNormals(samples, "samples", why);
   if (nPlanes < 7 || nPlanes > 1000) PyRaise(EPyError::eValue, "planes: expected 7..1000");
+  if (nAttempts < 1 || nAttempts > 100) PyRaise(EPyError::eValue, "attempts: expected 1..100");
   const bool bSeed = !seed.is_none();
   const unsigned int nSeed = bSeed ? seed.cast<unsigned int>() : 0u;
+  tolvane::PhantomAnalysis::Options options;
+  options.nPlanes = nPlanes;
+  options.nMaxAttempts = nAttempts;
+  options.bAlign = bAlign;
+  options.bClean = bClean;
+  options.nClusteringLimit = nClusterLimit;
+  options.limits = Limits(limits);
 
-  KaCCalibrationPhantomCCTAnalyzer analyzer(scan.sp, samples.sp, nPlanes);
-  CbSmartPointer<KaCSurfelCollectionCCT> spColoured;
+  tolvane::PhantomAnalysis::Result res;
+  std::string json;
   PyGuard(EPyError::eValue, [&] {
     py::gil_scoped_release release;
-    std::lock_guard<std::mutex> lock(s_randMutex);
-    if (bSeed) std::srand(nSeed);
-    spColoured = analyzer.Compute();
+    const tolvane::PhantomAnalysis analysis(scan.sp, samples.sp, options);
+    {
+      std::lock_guard<std::mutex> lock(s_randMutex);
+      if (bSeed) std::srand(nSeed);
+      res = analysis.Run();
+    }
+    json = tolvane::PhantomResultToJson(res, strSource);
   });
-  const tolvane::cli::PhantomMeasurements meas = PyGuard(EPyError::eValue, [&] {
-    return tolvane::cli::PhantomMeasurements(analyzer.GetLines(), analyzer.GetNormal(0));
-  });
-  if (!meas.IsFinite()) {
-    PyRaise(EPyError::eValue,
-            "the analysis found no corners (planes parallel or missing); is it a scan of the "
-            "phantom with enough surfels on every face?");
-  }
-  using M = tolvane::cli::PhantomMeasurements;
+
   py::dict r;
-  r["texts"] =
-      std::vector<std::wstring>{analyzer.GetDepthStatistics(), analyzer.GetShearingStatistics(),
-                                analyzer.GetWidthStatistics(), analyzer.GetHeightStatistics()};
+  r["json"] = json;
+  r["texts"] = std::vector<std::wstring>(std::begin(res.strTexts), std::end(res.strTexts));
   std::vector<CbVector3f> normals;
   std::vector<std::string> roles;
-  py::array_t<std::int64_t> counts(static_cast<py::ssize_t>(analyzer.GetNrPlanes()));
-  for (std::size_t i = 0; i < analyzer.GetNrPlanes(); ++i) {
-    normals.push_back(analyzer.GetNormal(i));
-    roles.push_back(tolvane::cli::phantom_report::PlaneRole(i));
-    counts.mutable_at(static_cast<py::ssize_t>(i)) =
-        static_cast<std::int64_t>(analyzer.GetNrSamples(i));
+  const auto nP = static_cast<py::ssize_t>(res.vecPlanes.size());
+  py::array_t<std::int64_t> counts(nP);
+  py::array_t<double> refinedNormals({nP, py::ssize_t{3}});
+  py::array_t<double> refinedPoints({nP, py::ssize_t{3}});
+  py::array_t<double> residuals(nP);
+  for (py::ssize_t i = 0; i < nP; ++i) {
+    const auto& p = res.vecPlanes[static_cast<std::size_t>(i)];
+    normals.push_back(p.normal);
+    roles.push_back(p.strRole);
+    counts.mutable_at(i) = static_cast<std::int64_t>(p.nSamples);
+    residuals.mutable_at(i) = p.fRmsResidual;
+    for (py::ssize_t k = 0; k < 3; ++k) {
+      refinedNormals.mutable_at(i, k) = p.refinedNormal[k];
+      refinedPoints.mutable_at(i, k) = p.refinedPoint[k];
+    }
   }
   r["plane_normals"] = Points(normals);
   r["plane_samples"] = counts;
   r["plane_roles"] = roles;
-  r["display_points"] = Points(analyzer.GetLines());
-  r["iterations"] = analyzer.GetNrIterations();
-  r["initialization_duration_s"] = analyzer.GetInitializationDuration();
-  r["overall_duration_s"] = analyzer.GetOverallDuration();
-  r["samples"] = samples.Get().GetNrSurfels();
-  r["mean_depth_mm"] = meas.GetMeanDepth();
-  r["depth_deviation_um"] = meas.GetDepthDeviation();
-  r["depth_deviation_percent"] = meas.GetDepthDeviationPercent();
-  r["depth_mm"] = Four(meas.GetDepths());
-  r["shearing_mm"] = Four(meas.GetShearings());
-  r["width_mm"] = Four(meas.GetWidths());
-  r["height_mm"] = Four(meas.GetHeights());
-  r["shearing_deviation_um"] = Deviations(M::c_fNominalShearing, meas.GetShearings());
-  r["width_deviation_um"] = Deviations(M::c_fNominalWidth, meas.GetWidths());
-  r["height_deviation_um"] = Deviations(M::c_fNominalHeight, meas.GetHeights());
-  r["nominal_depth_mm"] = M::c_fNominalDepth;
-  r["nominal_shearing_mm"] = Four(M::c_fNominalShearing);
-  r["nominal_width_mm"] = Four(M::c_fNominalWidth);
-  r["nominal_height_mm"] = Four(M::c_fNominalHeight);
-  r["coloured"] = std::make_shared<PyCollection>(spColoured, true);
+  r["plane_refined_normals"] = refinedNormals;
+  r["plane_refined_points"] = refinedPoints;
+  r["plane_rms_residuals_mm"] = residuals;
+  r["corners"] = Points(
+      std::vector<CbVector3f>(std::begin(res.analyzerCorners), std::end(res.analyzerCorners)));
+  r["refined_corners"] = Matrix(res.refinedCorners);
+  r["display_points"] = Points(res.vecDisplayPoints);
+  r["rotation"] = Matrix(res.rotation);
+  r["origin"] = py::array_t<double>(3, res.origin);
+  r["coloured"] =
+      res.spColoured ? py::cast(std::make_shared<PyCollection>(res.spColoured, true)) : py::none();
   return r;
 }
 
@@ -243,7 +272,8 @@ its keys: surfels, with_distance, mean, standard_deviation (of the population), 
 maximum, p5, p50, p95 (percentiles linear between the closest ranks), summed in double
 precision. Without any distance the figures are None.)doc");
   m.def("_analyze_phantom", &AnalyzePhantom, py::arg("scan"), py::arg("samples"), py::arg("seed"),
-        py::arg("planes"));
+        py::arg("planes"), py::arg("attempts"), py::arg("align"), py::arg("clean"),
+        py::arg("cluster_limit"), py::arg("limits"), py::arg("source"));
   m.def("generate_phantom", &GeneratePhantom, py::arg("count") = 100000, py::arg("noise") = 0.005f,
         py::arg("normal_noise") = 2.0f, py::arg("seed") = 1u,
         py::arg("scale") = std::vector<float>{1.0f, 1.0f, 1.0f}, py::arg("stray") = 0.0f,

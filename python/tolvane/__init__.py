@@ -18,6 +18,8 @@ Run many scans on a Dask cluster with ``python3 -m tolvane.batch`` (see tolvane.
 
 from __future__ import annotations
 
+import json
+import math
 import os
 from typing import Any, Dict, List, Optional, Sequence, Union
 
@@ -71,12 +73,6 @@ def _collection(c: Union[Collection, PathLike]) -> Collection:
     return c if isinstance(c, Collection) else read(c)
 
 
-def _shortest(v: float) -> Optional[float]:
-    """A float32 as the tool prints it: its shortest decimal form (None when not finite)."""
-    v = np.float32(v)
-    return float(repr(v)) if np.isfinite(v) else None
-
-
 class DistanceResult:
     """The result of distance(): values, summary, max_distance and transform."""
 
@@ -124,93 +120,107 @@ def distance(reference: Union[Collection, PathLike], moving: Union[Collection, P
 
 
 class PhantomResult:
-    """The result of analyze_phantom().
+    """The result of analyze_phantom(): the analyzer's numbers, the refined ones, the verdict
+    and the geometry, all in the frame of the scan as passed.
 
     texts: the analyzer's four statistics texts (Depth, Shearing, Width, Height).
-    depth_mm (4, corners A to D), mean_depth_mm, shearing_mm, width_mm, height_mm (4 each) and
-    their deviations from the nominal phantom in µm (depth_deviation_um, ...).
-    plane_normals (P, 3), plane_samples (P,), plane_roles: the fitted planes.
-    display_points (40, 3): corners A to H with their magnified deviations, then the frustum
-    edges, read in pairs. coloured: the samples coloured by plane (value i + 1 for plane i).
+    passed, verdict_summary, checks, attempt, attempts: the verdict ("pass" or the first failing
+    check), every check as a dict (name, value, limit, unit, minimum, pass), and which of the
+    attempts that ran gave this result.
+    mean_depth_mm, depth_mm (corners A to D), shearing_mm, width_mm, height_mm: the analyzer's
+    quantities; the same with _deviation_um: deviations from the nominal phantom in µm.
+    refined: the same quantities from the double-precision refit (dict as in to_dict()).
+    plane_roles, plane_samples, plane_normals (P, 3), plane_refined_normals,
+    plane_refined_points, plane_rms_residuals_mm: the fitted planes.
+    corners (8, 3), refined_corners (8, 3): corners A to H. display_points (40, 3): the corners
+    with their deviations magnified 100 times, then the frustum edges, read in pairs.
+    rotation (3, 3), origin (3,): p_frame = rotation @ (p - origin) took the scan into the
+    phantom's frame. coloured: the samples coloured by plane (value i + 1 for plane i).
     to_dict(): the object `tolvane phantom --json` prints.
     """
 
-    def __init__(self, raw: Dict[str, Any], source: str):
-        self.source = source
+    def __init__(self, raw: Dict[str, Any]):
+        self._json: str = raw["json"]
+        d = self.to_dict()
+        self.source: str = d["source"]
+        self.samples: int = d["samples"]
         self.texts: List[str] = list(raw["texts"])
-        self.samples: int = int(raw["samples"])
-        self.mean_depth_mm = float(raw["mean_depth_mm"])
-        self.depth_mm: np.ndarray = raw["depth_mm"]
-        self.depth_deviation_um = float(raw["depth_deviation_um"])
-        self.depth_deviation_percent = float(raw["depth_deviation_percent"])
+        v = d["verdict"]
+        self.passed: bool = v["pass"]
+        self.verdict_summary: str = v["summary"]
+        self.checks: List[Dict[str, Any]] = v["checks"]
+        self.attempt: int = v["attempt"]
+        self.attempts: int = v["attempts"]
+        self.mean_depth_mm = _number(d["depth"]["mean_mm"])
+        self.depth_mm = _array(d["depth"]["at_corners_mm"])
+        self.depth_deviation_um = _number(d["depth"]["deviation_um"])
+        self.depth_deviation_percent = _number(d["depth"]["deviation_percent"])
         for q in ("shearing", "width", "height"):
-            setattr(self, q + "_mm", raw[q + "_mm"])
-            setattr(self, q + "_deviation_um", raw[q + "_deviation_um"])
-            setattr(self, "nominal_" + q + "_mm", raw["nominal_" + q + "_mm"])
-        self.nominal_depth_mm = float(raw["nominal_depth_mm"])
-        self.plane_normals: np.ndarray = raw["plane_normals"]
-        self.plane_samples: np.ndarray = raw["plane_samples"]
+            setattr(self, q + "_mm", _array(d[q]["mm"]))
+            setattr(self, q + "_deviation_um", _array(d[q]["deviation_um"]))
+        self.refined: Dict[str, Any] = d["refined"]
+        self.aligned: bool = d["pipeline"]["aligned"]
+        self.stray_points: int = d["pipeline"]["stray_points"]
+        self.clustering_surfels: int = d["pipeline"]["clustering_surfels"]
+        self.iterations: int = d["iterations"]
+        self.initialization_duration_s = _number(d["initialization_duration_s"])
+        self.overall_duration_s = _number(d["overall_duration_s"])
         self.plane_roles: List[str] = list(raw["plane_roles"])
+        self.plane_samples: np.ndarray = raw["plane_samples"]
+        self.plane_normals: np.ndarray = raw["plane_normals"]
+        self.plane_refined_normals: np.ndarray = raw["plane_refined_normals"]
+        self.plane_refined_points: np.ndarray = raw["plane_refined_points"]
+        self.plane_rms_residuals_mm: np.ndarray = raw["plane_rms_residuals_mm"]
+        self.corners: np.ndarray = raw["corners"]
+        self.refined_corners: np.ndarray = raw["refined_corners"]
         self.display_points: np.ndarray = raw["display_points"]
-        self.iterations = int(raw["iterations"])
-        self.initialization_duration_s = float(raw["initialization_duration_s"])
-        self.overall_duration_s = float(raw["overall_duration_s"])
-        self.coloured: Collection = raw["coloured"]
-
-    @property
-    def corners(self) -> np.ndarray:
-        """(8, 3) corners A to H (display points 0, 2, ..., 14)."""
-        return self.display_points[0:16:2]
+        self.rotation: np.ndarray = raw["rotation"]
+        self.origin: np.ndarray = raw["origin"]
+        self.coloured: Optional[Collection] = raw["coloured"]
 
     def to_dict(self) -> Dict[str, Any]:
-        """The object that `tolvane phantom --json` prints for the same scan and seed, with the
-        same keys, in the same order, and the same numbers (floats in their shortest form)."""
-        def four(a: np.ndarray) -> List[Optional[float]]:
-            return [_shortest(v) for v in a]
-
-        def lengths(q: str) -> Dict[str, Any]:
-            return {"mm": four(getattr(self, q + "_mm")),
-                    "nominal_mm": four(getattr(self, "nominal_" + q + "_mm")),
-                    "deviation_um": four(getattr(self, q + "_deviation_um"))}
-
-        return {
-            "source": self.source,
-            "samples": self.samples,
-            "texts": list(self.texts),
-            "depth": {"mean_mm": _shortest(self.mean_depth_mm),
-                      "at_corners_mm": four(self.depth_mm),
-                      "nominal_mm": _shortest(self.nominal_depth_mm),
-                      "deviation_um": _shortest(self.depth_deviation_um),
-                      "deviation_percent": _shortest(self.depth_deviation_percent)},
-            "shearing": lengths("shearing"),
-            "width": lengths("width"),
-            "height": lengths("height"),
-            "planes": [{"role": role, "samples": int(n), "normal": four(normal)}
-                       for role, n, normal in zip(self.plane_roles, self.plane_samples,
-                                                  self.plane_normals)],
-            "iterations": self.iterations,
-            "initialization_duration_s": _shortest(self.initialization_duration_s),
-            "overall_duration_s": _shortest(self.overall_duration_s),
-            "display_points": [four(p) for p in self.display_points],
-        }
+        """The object that `tolvane phantom --json` prints for the same scan and seed (the
+        library's own JSON of the result, parsed): same keys, same order, same numbers."""
+        return json.loads(self._json)
 
     def __repr__(self) -> str:
-        return f"<tolvane.PhantomResult {self.source}: " + "; ".join(self.texts) + ">"
+        return (f"<tolvane.PhantomResult {self.source}: {self.verdict_summary} (attempt "
+                f"{self.attempt} of {self.attempts}); " + "; ".join(self.texts) + ">")
+
+
+def _number(v: Optional[float]) -> float:
+    return math.nan if v is None else float(v)
+
+
+def _array(values: Sequence[Optional[float]]) -> np.ndarray:
+    return np.array([_number(v) for v in values])
 
 
 def analyze_phantom(scan: Union[Collection, PathLike, None] = None,
                     samples: Union[Collection, PathLike, None] = None,
-                    seed: Optional[int] = None, planes: int = 7,
+                    seed: Optional[int] = None, planes: int = 7, attempts: int = 8,
+                    align: bool = True, clean: bool = True, cluster_limit: int = 0,
+                    limits: Optional[Dict[str, float]] = None,
                     source: Optional[str] = None) -> PhantomResult:
-    """Analyses a scan of the calibration phantom as `tolvane phantom` does: clusters `scan`
-    onto `planes` planes (at least 7), assigns the samples (`samples`, or else `scan`) to them,
-    removes outliers, finds the corners and measures depth, shearing, width and height.
+    """Analyses a scan of the calibration phantom as `tolvane phantom` does: the analyzer
+    (clustering onto `planes` planes, at least 7, outlier removal, corners, depth, shearing,
+    width and height) inside the checks that say whether to trust it.
 
-    scan, samples: collections or file paths with normals; without scan the tool's built-in
-    phantom (100,000 surfels, 0.005 mm noise, seed 1). seed: srand(seed) before the analysis,
-    whose random restarts draw from rand(); without it the generator is used as found.
+    scan, samples: collections or file paths with normals (samples default to scan); without
+    scan the tool's built-in phantom (100,000 surfels, 0.005 mm noise, seed 1).
+    seed: srand(seed) before the analysis, whose random restarts draw from rand(); without it
+    the generator is used as found.
+    attempts: analyzer runs at most until one passes its checks (1: the bare analyzer's one
+    run). align: turn the scan into the phantom's frame first (any pose). clean: leave stray
+    points out of the clustering. cluster_limit: cluster on an evenly thinned copy of larger
+    scans (0: never). limits: limits of the checks to change, by name (min_plane_share,
+    residual_factor, residual_floor, max_depth_spread, max_angle_error, max_length_error,
+    max_corner_fit_rms, min_orientation_margin, max_analyzer_drift; docs/phantom.md).
     source: the name in to_dict() (default: the path, or "collection").
-    Raises ValueError when the scan cannot be analysed. Releases the GIL while it runs.
+
+    A scan that is no phantom gives a result whose `passed` is False (the tool's status 3),
+    not an exception. Raises ValueError for a scan without normals or bad arguments, OSError for
+    an unreadable file. Releases the GIL while it runs.
     """
     if scan is None:
         if samples is not None:
@@ -223,9 +233,13 @@ def analyze_phantom(scan: Union[Collection, PathLike, None] = None,
     samples_c = scan_c if samples is None else _collection(samples)
     if seed is not None and not 0 <= int(seed) <= 0xFFFFFFFF:
         raise ValueError("seed: expected 0..4294967295")
+    if not 0 <= int(cluster_limit) <= 0xFFFFFFFF:
+        raise ValueError("cluster_limit: expected 0..4294967295")
     raw = _tolvane._analyze_phantom(scan_c, samples_c, None if seed is None else int(seed),
-                                    int(planes))
-    return PhantomResult(raw, source if source is not None else name)
+                                    int(planes), int(attempts), bool(align), bool(clean),
+                                    int(cluster_limit), dict(limits or {}),
+                                    source if source is not None else name)
+    return PhantomResult(raw)
 
 
 class Settings:

@@ -101,36 +101,48 @@ def distance(reference: _Source, moving: _Source, transform: Optional[npt.ArrayL
 
 class PhantomResult:
     source: str
-    texts: List[str]
     samples: int
+    texts: List[str]
+    passed: bool
+    verdict_summary: str
+    checks: List[Dict[str, Any]]
+    attempt: int
+    attempts: int
     mean_depth_mm: float
-    depth_mm: npt.NDArray[np.float32]
+    depth_mm: npt.NDArray[np.float64]
     depth_deviation_um: float
     depth_deviation_percent: float
-    shearing_mm: npt.NDArray[np.float32]
-    shearing_deviation_um: npt.NDArray[np.float32]
-    width_mm: npt.NDArray[np.float32]
-    width_deviation_um: npt.NDArray[np.float32]
-    height_mm: npt.NDArray[np.float32]
-    height_deviation_um: npt.NDArray[np.float32]
-    nominal_depth_mm: float
-    nominal_shearing_mm: npt.NDArray[np.float32]
-    nominal_width_mm: npt.NDArray[np.float32]
-    nominal_height_mm: npt.NDArray[np.float32]
-    plane_normals: npt.NDArray[np.float32]
-    plane_samples: npt.NDArray[np.int64]
-    plane_roles: List[str]
-    display_points: npt.NDArray[np.float32]
+    shearing_mm: npt.NDArray[np.float64]
+    shearing_deviation_um: npt.NDArray[np.float64]
+    width_mm: npt.NDArray[np.float64]
+    width_deviation_um: npt.NDArray[np.float64]
+    height_mm: npt.NDArray[np.float64]
+    height_deviation_um: npt.NDArray[np.float64]
+    refined: Dict[str, Any]
+    aligned: bool
+    stray_points: int
+    clustering_surfels: int
     iterations: int
     initialization_duration_s: float
     overall_duration_s: float
-    coloured: Collection
-    @property
-    def corners(self) -> npt.NDArray[np.float32]: ...
+    plane_roles: List[str]
+    plane_samples: npt.NDArray[np.int64]
+    plane_normals: npt.NDArray[np.float32]
+    plane_refined_normals: npt.NDArray[np.float64]
+    plane_refined_points: npt.NDArray[np.float64]
+    plane_rms_residuals_mm: npt.NDArray[np.float64]
+    corners: npt.NDArray[np.float32]
+    refined_corners: npt.NDArray[np.float64]
+    display_points: npt.NDArray[np.float32]
+    rotation: npt.NDArray[np.float64]
+    origin: npt.NDArray[np.float64]
+    coloured: Optional[Collection]
     def to_dict(self) -> Dict[str, Any]: ...
 
 def analyze_phantom(scan: Optional[_Source] = ..., samples: Optional[_Source] = ...,
-                    seed: Optional[int] = ..., planes: int = ...,
+                    seed: Optional[int] = ..., planes: int = ..., attempts: int = ...,
+                    align: bool = ..., clean: bool = ..., cluster_limit: int = ...,
+                    limits: Optional[Dict[str, float]] = ...,
                     source: Optional[str] = ...) -> PhantomResult: ...
 
 class Settings:

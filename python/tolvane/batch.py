@@ -35,10 +35,12 @@ _DEVIATION_COLUMNS = (["depth_deviation_um"]
                       + [f"{q}_{k}_deviation_um" for q in ("shearing", "width", "height")
                          for k in range(1, 5)])
 
-#: Columns of a phantom row: the file, whether it passed, the verdict, the deviations from the
-#: nominal phantom in µm, the attempts, the time and the error.
+#: Columns of a phantom row: the file, the status (ok: the verdict passed, fail: it did not,
+#: error: no analysis), the verdict ("pass" or the first failing check), the analyzer's depth and
+#: deviations from the nominal phantom in µm, the attempt kept and the attempts run, the time
+#: and the error.
 PHANTOM_COLUMNS = (["file", "status", "verdict", "mean_depth_mm"] + _DEVIATION_COLUMNS
-                   + ["attempts", "time_s", "error"])
+                   + ["attempt", "attempts", "time_s", "error"])
 
 #: Columns of a distance row: the pair, the status, the summary of `tolvane distance`, the time
 #: and the error.
@@ -65,13 +67,11 @@ def phantom_row(path: str, seed: Optional[int] = 1) -> Dict[str, str]:
     start = time.perf_counter()
     try:
         d = tolvane.analyze_phantom(path, seed=seed).to_dict()
-        verdict = d.get("verdict")
-        row["status"] = "ok" if verdict is None or verdict.get("pass") else "fail"
-        if verdict is not None:
-            row["verdict"] = "pass" if verdict.get("pass") else "fail"
-            row["attempts"] = _text(verdict.get("attempts"))
-        else:
-            row["attempts"] = "1"
+        verdict = d["verdict"]
+        row["status"] = "ok" if verdict["pass"] else "fail"
+        row["verdict"] = verdict["summary"]
+        row["attempt"] = _text(verdict["attempt"])
+        row["attempts"] = _text(verdict["attempts"])
         row["mean_depth_mm"] = _text(d["depth"]["mean_mm"])
         row["depth_deviation_um"] = _text(d["depth"]["deviation_um"])
         for q in ("shearing", "width", "height"):
@@ -297,9 +297,10 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     except (OSError, ValueError) as e:
         print(f"tolvane.batch: {e}", file=sys.stderr)
         return 1
-    failed = sum(r["status"] != "ok" for r in rows)
-    print(f"{len(rows)} {'scans' if a.kind == 'phantom' else 'pairs'} done, {failed} failed or "
-          f"in error; results in {a.out}", file=sys.stderr)
+    failed = sum(r["status"] == "fail" for r in rows)
+    errors = sum(r["status"] == "error" for r in rows)
+    print(f"{len(rows)} {'scans' if a.kind == 'phantom' else 'pairs'} done, {failed} failed their "
+          f"checks, {errors} in error; results in {a.out}", file=sys.stderr)
     return 0
 
 

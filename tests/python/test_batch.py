@@ -42,7 +42,9 @@ def test_cluster_rows_equal_a_sequential_loop(scans, tmp_path):
     sequential = [batch.phantom_row(p, seed=1) for p in scans]
     corrupt = [r for r in sequential if r["status"] == "error"]
     assert len(corrupt) == 1 and "corrupt.ply" in corrupt[0]["error"]
-    assert all(r["depth_deviation_um"] for r in sequential if r["status"] == "ok")
+    assert all(r["depth_deviation_um"] and r["verdict"] == "pass" for r in sequential
+               if r["status"] == "ok")
+    assert sum(r["status"] == "ok" for r in sequential) == 7
     out = tmp_path / "results.csv"
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
                                   dashboard_address=None) as cluster, \

@@ -51,29 +51,43 @@ def test_distance_summary_by_hand():
     assert tolvane.distance_summary(np.array([np.nan], np.float32))["mean"] is None
 
 
-def test_phantom_to_dict_equals_the_tools_json(tool, pair):
+def test_phantom_to_dict_equals_the_tools_json(tool, pair, tmp_path):
     ref, _ = pair
-    for seed in (1, 7):
-        d = tolvane.analyze_phantom(ref, seed=seed).to_dict()
-        j = json.loads(tool("phantom", ref, "--seed", seed, "--json").stdout)
+    # The bare analyzer and the full pipeline; a turned and shifted scan with stray points.
+    posed = tmp_path / "posed.ply"
+    tolvane.generate_phantom(count=20000, noise=0.005, seed=3, stray=0.05,
+                             rotation=(0, 0, 30), translation=(1, 2, 0)).write(posed)
+    for scan, seed, attempts in ((ref, 1, 1), (ref, 7, 8), (posed, 2, 8)):
+        r = tolvane.analyze_phantom(scan, seed=seed, attempts=attempts)
+        d = r.to_dict()
+        out = tool("phantom", scan, "--seed", seed, "--attempts", attempts, "--json", check=False)
+        assert out.returncode == (0 if r.passed else 3)
+        j = json.loads(out.stdout)
         for k in ("initialization_duration_s", "overall_duration_s"):  # processor time
             assert d.pop(k) >= 0 and j.pop(k) >= 0
-        assert list(d) == list(j)
-        assert d == j
-    r = tolvane.analyze_phantom(ref, seed=1)
+        assert list(d) == list(j) and d == j
+    assert r.passed and r.aligned and r.stray_points > 0 and r.verdict_summary == "pass"
     assert r.display_points.shape == (40, 3) and r.plane_normals.shape == (7, 3)
-    assert r.texts[0].startswith("Depth:") and len(r.coloured) == 20000
+    assert r.texts == d["texts"] and r.texts[0].startswith("Depth:")
+    assert len(r.coloured) == 20000
     np.testing.assert_array_equal(r.corners, r.display_points[0:16:2])
+    assert np.all(np.abs(r.width_deviation_um) < 50)
 
 
-def test_phantom_errors():
+def test_phantom_of_no_phantom_fails_its_checks():
+    rng = np.random.default_rng(4)
+    xy = rng.uniform(-5, 5, (5000, 2))
+    plane = tolvane.Collection.from_arrays(np.c_[xy, np.zeros(5000)],
+                                           normals=np.tile([0, 0, -1.0], (5000, 1)))
+    r = tolvane.analyze_phantom(plane, seed=1, attempts=2)
+    assert not r.passed and r.verdict_summary.startswith("FAIL") and r.attempts == 2
+    assert any(not c["pass"] for c in r.checks)
     with pytest.raises(ValueError, match="no normals"):
         tolvane.analyze_phantom(tolvane.Collection.from_arrays(np.zeros((10, 3))))
-    few = tolvane.Collection.from_arrays(np.eye(3), normals=np.eye(3))
-    with pytest.raises(ValueError):
-        tolvane.analyze_phantom(few, seed=1)
     with pytest.raises(ValueError, match="planes"):
         tolvane.analyze_phantom(tolvane.generate_phantom(count=1000), planes=3)
+    with pytest.raises(ValueError, match="limit"):
+        tolvane.analyze_phantom(tolvane.generate_phantom(count=1000), limits={"nope": 1})
 
 
 def test_filter_list_equals_the_tools_filter(tool, tmp_path):
