@@ -12,7 +12,7 @@
 #include "PyErrors.h"
 #include "container/KaCNormalCodec.h"
 #include "container/KaSurfelAttributes.h"
-#include "io/KaCPlyReader.h"
+#include "io/InputReader.h"
 #include "io/KaCPlyWriter.h"
 
 namespace py = pybind11;
@@ -198,15 +198,17 @@ PyCollectionPtr FromArrays(const py::array& positions, const py::object& normals
   return c;
 }
 
-PyCollectionPtr Read(const std::string& strPath) {
+// The collection and the reader's warnings (values changed to fit, vertices without normal).
+py::tuple Read(const std::string& strPath) {
   return PyGuard(EPyError::eValue, [&] {
-    KaCPlyReader::Contents contents;
+    tolvane::InputReader::Contents contents;
     CbSmartPointer<KaCSurfelCollectionCCT> sp;
     {
       py::gil_scoped_release release;
-      sp = KaCPlyReader::ReadFile(strPath, &contents);
+      sp = tolvane::InputReader::ReadFile(strPath, &contents);
     }
-    return std::make_shared<PyCollection>(sp, contents.bNormals);
+    return py::make_tuple(std::make_shared<PyCollection>(sp, contents.bNormals),
+                          contents.vecWarnings);
   });
 }
 
@@ -269,17 +271,33 @@ ValueError for a wrong shape or a value out of range.)doc");
       "A deep copy of the surfels.");
   c.def(
       "write",
-      [](const PyCollection& self, const std::filesystem::path& path, bool bAscii) {
+      [](const PyCollection& self, const std::filesystem::path& path, bool bAscii,
+         const py::dict& extra) {
+        // Extra float properties: (N,) arrays kept alive here while the file is written.
+        std::vector<py::array_t<float, py::array::c_style | py::array::forcecast>> arrays;
+        std::vector<KaCPlyWriter::FloatProperty> properties;
+        for (const auto& item : extra) {
+          auto a =
+              py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(item.second);
+          const std::string name = py::str(item.first);
+          if (!a) PyRaise(EPyError::eValue, "extra '" + name + "': expected numbers");
+          CheckShape(a, ("extra '" + name + "'").c_str(), self.Get().GetNrSurfels(), 1);
+          properties.push_back({name, a.data()});
+          arrays.push_back(std::move(a));
+        }
         PyGuard(EPyError::eFile, [&] {
           py::gil_scoped_release release;
           KaCPlyWriter::WriteFile(self.Get(), path.string(),
-                                  bAscii ? EPlyFormat::eAscii : EPlyFormat::eBinaryLittleEndian);
+                                  bAscii ? EPlyFormat::eAscii : EPlyFormat::eBinaryLittleEndian,
+                                  properties);
         });
       },
-      py::arg("path"), py::arg("ascii") = false, R"doc(
+      py::arg("path"), py::arg("ascii") = false, py::arg("extra") = py::dict(), R"doc(
 Writes a PLY file (binary little endian, or ASCII with ascii=True) holding every attribute;
-reading it back gives the same values bit for bit. The file appears only once complete: a
-failure leaves an existing file as it was. Raises OSError when the file cannot be written.)doc");
+reading it back gives the same values bit for bit. extra adds per-surfel float properties by
+name, e.g. {"scalar_distance": result.values} (other tools load scalar_NAME as scalar fields).
+The file appears only once complete: a failure leaves an existing file as it was. Raises
+OSError when the file cannot be written, ValueError for a bad extra property.)doc");
   c.def_property_readonly(
       "has_normals", [](const PyCollection& self) { return self.bHasNormals; },
       "Whether the source held normals (the distance and the phantom analysis need them).");

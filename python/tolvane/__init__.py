@@ -21,6 +21,7 @@ from __future__ import annotations
 import json
 import math
 import os
+import warnings
 from typing import Any, Dict, List, Optional, Sequence, Union
 
 import numpy as np
@@ -58,15 +59,21 @@ PathLike = Union[str, "os.PathLike[str]"]
 
 
 def read(path: PathLike) -> Collection:
-    """Reads a scan file into a new collection: PLY (ASCII or binary, as `tolvane` reads it).
+    """Reads a scan file into a new collection, as the tool reads its inputs: PLY point sets
+    and meshes (ASCII or binary; vertex normals from the faces when the file has none), STL
+    (binary or ASCII, coincident vertices merged) and OBJ (v, vn, f), told apart by content.
 
+    Values the reader had to change to fit an attribute are reported as warnings (UserWarning).
     Raises OSError (FileNotFoundError, PermissionError, ...) when the file cannot be opened and
     ValueError, naming the file and the problem, when it is malformed.
     """
     path = os.fspath(path)
     with open(path, "rb"):
         pass  # the operating system's own error for a missing or unreadable file
-    return _tolvane._read(path)
+    collection, notes = _tolvane._read(path)
+    for note in notes:
+        warnings.warn(f"{path}: {note}", stacklevel=2)
+    return collection
 
 
 def _collection(c: Union[Collection, PathLike]) -> Collection:
