@@ -1,5 +1,6 @@
 #include "io/KaCPlyWriter.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -43,7 +44,7 @@ void CheckExtra(const std::vector<KaCPlyWriter::FloatProperty>& extra, unsigned 
   }
 }
 
-std::string HeaderText(unsigned int n, EPlyFormat eFormat,
+std::string HeaderText(unsigned int n, EPlyFormat eFormat, bool bSignedValue,
                        const std::vector<KaCPlyWriter::FloatProperty>& extra) {
   std::string h = "ply\nformat ";
   h += GetPlyFormatName(eFormat);
@@ -55,7 +56,7 @@ std::string HeaderText(unsigned int n, EPlyFormat eFormat,
   h += std::string("property float ") + c_szPlyQuality + "\n";
   h += std::string("property uchar ") + c_szPlyTissue + "\n";
   h += std::string("property uchar ") + c_szPlyBoundary + "\n";
-  h += std::string("property uint ") + c_szPlyValue + "\n";
+  h += std::string(bSignedValue ? "property int " : "property uint ") + c_szPlyValue + "\n";
   for (const auto& e : extra) h += "property float " + e.strName + "\n";
   h += "end_header\n";
   return h;
@@ -103,13 +104,18 @@ void KaCPlyWriter::Write(const KaCSurfelCollectionCCT& c, EPlyFormat eFormat,
                          const std::vector<FloatProperty>& vecExtra, const Sink& sink) {
   const unsigned int n = c.GetNrSurfels();
   CheckExtra(vecExtra, n);
-  const std::string header = HeaderText(n, eFormat, vecExtra);
-  sink(header.data(), header.size());
-
   const auto positions = c.GetAccessor<CbVector3f>(eSurfelAttributePosition);
   const auto normals = c.GetNormalAccessor();
   const auto colors = c.GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
   const auto values = c.GetAccessor<unsigned int>(eSurfelAttributeValue);
+  // The values go out as "int" when they all fit one, which more programs load than "uint";
+  // the four bytes are the same either way.
+  unsigned int maxValue = 0;
+  for (unsigned int i = 0; i < n; ++i) maxValue = std::max(maxValue, values[i]);
+  const std::string header =
+      HeaderText(n, eFormat, maxValue <= static_cast<unsigned int>(INT32_MAX), vecExtra);
+  sink(header.data(), header.size());
+
   const KaCQualityAccessor& quality = c.GetQualityAccessor();
   const KaCTissueTypeAccessor& tissue = c.GetTissueTypeAccessor();
   const KaCBoundaryFlagAccessor& boundary = c.GetBoundaryFlagAccessor();

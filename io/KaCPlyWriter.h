@@ -12,7 +12,8 @@
 /// Writes a surfel collection as a PLY file with one element "vertex" whose properties are, in
 /// this order: float x y z, float nx ny nz (the decoded normal; 0 0 0 for an unset normal),
 /// uchar red green blue, float scalar_quality, uchar scalar_tissue (0..3), uchar
-/// scalar_boundary (0 or 1), uint scalar_value (attribute 105), then any extra float
+/// scalar_boundary (0 or 1), int scalar_value (attribute 105; "uint" when a value exceeds
+/// 2^31 - 1, which fewer programs load), then any extra float
 /// properties the caller passes. The "scalar_" names are the ones other point-cloud tools load
 /// as per-point scalar fields. KaCPlyReader reads every attribute back unchanged.
 ///

@@ -22,7 +22,7 @@ TEST(KaCPlyWriter, ScalarNamesAndExtraFloatPropertiesAreWritten) {
 
   const std::string ascii = KaCPlyWriter::WriteBuffer(c, EPlyFormat::eAscii, extra);
   EXPECT_NE(ascii.find("property float scalar_quality\nproperty uchar scalar_tissue\n"
-                       "property uchar scalar_boundary\nproperty uint scalar_value\n"
+                       "property uchar scalar_boundary\nproperty int scalar_value\n"
                        "property float scalar_distance\nproperty float scalar_other\n"
                        "end_header\n"),
             std::string::npos);
@@ -51,6 +51,13 @@ TEST(KaCPlyWriter, ScalarNamesAndExtraFloatPropertiesAreWritten) {
     }
     tolvane_test::ExpectSameSurfels(c, *KaCPlyReader::ReadBuffer(bin.data(), bin.size(), "m"));
   }
+
+  // Values beyond the int range switch the property to uint, and read back the same.
+  KaCSurfelCollectionCCT big(c);
+  big.GetAccessor<unsigned int>(eSurfelAttributeValue)[1] = 4294967295u;
+  const std::string wide = KaCPlyWriter::WriteBuffer(big, EPlyFormat::eAscii);
+  EXPECT_NE(wide.find("property uint scalar_value\n"), std::string::npos);
+  tolvane_test::ExpectSameSurfels(big, *KaCPlyReader::ReadBuffer(wide.data(), wide.size(), "m"));
 
   // Names that would make a broken or ambiguous header are refused before anything is written.
   for (const char* bad : {"", "has space", "scalar_quality", "x"}) {
