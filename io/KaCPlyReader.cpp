@@ -8,6 +8,7 @@
 #include <limits>
 #include <memory>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/CbException.h"
@@ -477,6 +478,24 @@ class Target {
     }
   }
 
+  // Tissue types 0..3 and boundary bytes straight from binary rows into the flag bytes.
+  void StoreTissueBytes(unsigned int i0, unsigned int n, const char* src, std::size_t rb) {
+    const KaCTissueTypeAccessor& tissue = m_spCollection->GetTissueTypeAccessor();
+    for (unsigned int k = 0; k < n; ++k) {
+      tissue.Set(i0 + k, static_cast<unsigned char>(src[k * rb]));
+    }
+  }
+  void StoreBoundaryBytes(unsigned int i0, unsigned int n, const char* src, std::size_t rb) {
+    const KaCBoundaryFlagAccessor& boundary = m_spCollection->GetBoundaryFlagAccessor();
+    std::uint64_t changed = 0;
+    for (unsigned int k = 0; k < n; ++k) {
+      const auto b = static_cast<unsigned char>(src[k * rb]);
+      changed += b > 1;
+      boundary.Set(i0 + k, b != 0);
+    }
+    m_changes.n[eRoleBoundary] += changed;
+  }
+
   // Positions must be finite; the check is a pass over the exponent bits of the block.
   void CheckPositions(unsigned int i0, unsigned int n) const {
     bool bBad = false;
@@ -661,6 +680,8 @@ struct VertexPlan {
   int colorOffset = -1;     // red green blue as three consecutive uchars
   int qualityOffset = -1;   // a native float
   int valueOffset = -1;     // a native uint
+  int tissueOffset = -1;    // a uchar
+  int boundaryOffset = -1;  // a uchar
   bool bDirect[eRoleCount] = {};
 };
 
@@ -688,6 +709,13 @@ VertexPlan PlanVertex(const Header& h, bool swap) {
   if (const Property* q = prop(eRoleQuality); q != nullptr && q->type == EType::eFloat32 && !swap) {
     plan.qualityOffset = static_cast<int>(q->offset);
     plan.bDirect[eRoleQuality] = true;
+  }
+  for (const auto& [role, pOffset] : {std::pair<int, int*>{eRoleTissue, &plan.tissueOffset},
+                                      std::pair<int, int*>{eRoleBoundary, &plan.boundaryOffset}}) {
+    if (const Property* b = prop(role); b != nullptr && b->type == EType::eUInt8) {
+      *pOffset = static_cast<int>(b->offset);
+      plan.bDirect[role] = true;
+    }
   }
   if (const Property* v = prop(eRoleValue); v != nullptr && v->type == EType::eUInt32 && !swap) {
     plan.valueOffset = static_cast<int>(v->offset);
@@ -733,6 +761,21 @@ void StoreBinaryRows(const char* p, unsigned int n, std::uint64_t first, const E
     auto& quality = t.Quality();
     for (unsigned int k = 0; k < n; ++k) std::memcpy(&quality[i0 + k], src + k * rb, 4);
   }
+  if (plan.tissueOffset >= 0) {
+    const char* src = p + plan.tissueOffset;
+    unsigned int any = 0;
+    for (unsigned int k = 0; k < n; ++k) any |= static_cast<unsigned char>(src[k * rb]);
+    // Out-of-range values are refused through the column store, which says which vertex.
+    if (any > 3) {
+      for (unsigned int k = 0; k < n; ++k) {
+        cols.all[eRoleTissue][k] = static_cast<unsigned char>(src[k * rb]);
+      }
+      for (int r = 0; r < eRoleCount; ++r) cols.used[r] = r == eRoleTissue ? cols.all[r] : nullptr;
+      t.StoreColumns(first, n, cols.used);
+    }
+    t.StoreTissueBytes(i0, n, src, rb);
+  }
+  if (plan.boundaryOffset >= 0) t.StoreBoundaryBytes(i0, n, p + plan.boundaryOffset, rb);
   if (plan.valueOffset >= 0) {
     const char* src = p + plan.valueOffset;
     auto& values = t.Values();

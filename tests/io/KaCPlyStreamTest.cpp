@@ -99,6 +99,18 @@ TEST(KaCPlyReader, ValuesChangedToFitAreReported) {
   EXPECT_EQ(values[3], 4294967295u);
   EXPECT_EQ(c->GetTissueTypeAccessor()[3], 3);
   EXPECT_TRUE(c->GetBoundaryFlagAccessor()[3]);
+  // The same rules on the direct binary path for byte-sized tissue and boundary.
+  const std::string bin =
+      "ply\nformat binary_little_endian 1.0\nelement vertex 2\nproperty float x\n"
+      "property float y\nproperty float z\nproperty uchar tissue\nproperty uchar boundary\n"
+      "end_header\n";
+  const std::string zeros(12, '\0');
+  (void)KaCPlyReader::ReadBuffer((bin + zeros + "\x03\x02" + zeros + "\x01\x01").data(),
+                                 bin.size() + 28, "m.ply", &contents);
+  EXPECT_EQ(contents.vecWarnings,
+            std::vector<std::string>{"boundary: 1 row neither 0 nor 1, read as set"});
+  EXPECT_EQ(Problem(bin + zeros + std::string("\x03\0", 2) + zeros + std::string("\x04\0", 2)),
+            "m.ply: vertex 1: tissue type 4.000000 is not one of 0, 1, 2, 3");
   // A file written by the writer needs no change.
   const std::string clean = KaCPlyWriter::WriteBuffer(tolvane_test::MakeCollection(50));
   (void)KaCPlyReader::ReadBuffer(clean.data(), clean.size(), "m.ply", &contents);
