@@ -178,6 +178,8 @@ int Run(const std::vector<std::string>& args) {
   }
   a.RequirePositionals(2, 2,
                        a.GetPositionals().empty() ? "REFERENCE.ply and MOVING.ply" : "MOVING.ply");
+  std::FILE* const out =
+      files::TextStream({a.GetString("out"), a.GetString("csv"), a.GetString("report")});
   if (a.Has("transform") && a.Has("transform-file")) {
     throw UsageError("give either --transform or --transform-file");
   }
@@ -268,11 +270,6 @@ int Run(const std::vector<std::string>& args) {
     tolvane::WriteOutputFile(a.GetString("report"), distance_report::Render(in));
   }
   progress.Done();
-  // The summary goes to stderr when one of the outputs is standard output.
-  std::FILE* const out =
-      a.GetString("out") == "-" || a.GetString("csv") == "-" || a.GetString("report") == "-"
-          ? stderr
-          : stdout;
   if (a.Has("json")) {
     std::fputs(Json(in).c_str(), out);
   } else {

@@ -1,9 +1,11 @@
 #include "Files.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "InputError.h"
 #include "Progress.h"
+#include "UsageError.h"
 #include "base/OutputFile.h"
 #include "io/InputReader.h"
 #include "io/KaCPlyWriter.h"
@@ -49,6 +51,12 @@ void files::Write(const KaCSurfelCollectionCCT& collection, const std::string& s
     progress.Fraction(nWritten, nTotal);
   });
   file.Commit();
+}
+
+std::FILE* files::TextStream(const std::vector<std::string>& vecOutputs) {
+  const auto n = std::count(vecOutputs.begin(), vecOutputs.end(), "-");
+  if (n > 1) throw UsageError("only one output can be '-' (standard output)");
+  return n == 1 ? stderr : stdout;
 }
 
 }  // namespace tolvane::cli

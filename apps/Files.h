@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,11 @@ namespace files {
 /// properties after the attributes. A binary file shows its share written on a terminal.
 void Write(const KaCSurfelCollectionCCT& collection, const std::string& strPath, bool bAscii,
            Progress& progress, const std::vector<KaCPlyWriter::FloatProperty>& vecExtra = {});
+
+/// Where a command prints its results: stdout, or stderr when one of its output files is "-"
+/// (standard output), so that stdout carries that file alone. Throws UsageError when more
+/// than one output is "-".
+[[nodiscard]] std::FILE* TextStream(const std::vector<std::string>& vecOutputs);
 
 }  // namespace files
 

@@ -90,6 +90,7 @@ int Run(const std::vector<std::string>& args) {
   const auto nSeed = static_cast<unsigned int>(a.GetInteger("seed", 0, 0, 4294967295LL));
   const bool bBuiltIn = a.GetPositionals().empty();
   if (bBuiltIn && a.Has("samples")) throw UsageError("option '--samples' needs SCAN.ply");
+  std::FILE* const text = files::TextStream({a.GetString("out"), a.GetString("report")});
 
   Progress progress;
   CbSmartPointer<KaCSurfelCollectionCCT> spScan;
@@ -136,10 +137,10 @@ int Run(const std::vector<std::string>& args) {
   }
   progress.Done();
   if (a.Has("json")) {
-    std::fputs(PhantomResultToJson(result, source).c_str(), stdout);
+    std::fputs(PhantomResultToJson(result, source).c_str(), text);
   } else {
-    for (const std::wstring& t : result.strTexts) std::printf("%s\n", ToUtf8(t).c_str());
-    std::printf("%s\n", phantom_report::VerdictLine(result, options.nMaxAttempts).c_str());
+    for (const std::wstring& t : result.strTexts) std::fprintf(text, "%s\n", ToUtf8(t).c_str());
+    std::fprintf(text, "%s\n", phantom_report::VerdictLine(result, options.nMaxAttempts).c_str());
   }
   return result.verdict.bPass ? 0 : c_iExitChecksFailed;
 }

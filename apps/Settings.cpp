@@ -1,11 +1,13 @@
 #include "Settings.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 
 #include <sys/stat.h>
 
@@ -111,7 +113,7 @@ std::string settings::GetText(const std::string& strKey) {
   throw InputError("unknown setting '" + strKey + "'");
 }
 
-void settings::SetText(const std::string& strKey, const std::string& strValue) {
+void settings::SetText(const std::string& strKey, const std::string& strValue, bool bForce) {
   using S = KaCTolvaneSettings;
   constexpr const char* c_szBool = "true or false";
   // Read first, so that the value set is compared with (and saved over) the stored one.
@@ -133,7 +135,17 @@ void settings::SetText(const std::string& strKey, const std::string& strValue) {
     }
     S::SetGingivaQualityBeforeClassification(f);
   } else if (strKey == "ColorCodedEntity") {
-    S::SetColorCodedEntity(Parse<int>(strKey, strValue, "a whole number"));
+    const int entity = Parse<int>(strKey, strValue, "a whole number");
+    // The codes KaCMpFtColorCodeByQuality colours by; any other code colours every surfel
+    // alike, which is almost always a typing error.
+    constexpr int c_aEntities[] = {0, 3, 6, 7, 8};
+    if (!bForce && std::find(std::begin(c_aEntities), std::end(c_aEntities), entity) ==
+                       std::end(c_aEntities)) {
+      throw InputError("bad value '" + strValue + "' for " + strKey +
+                       ": expected 0 (quality), 3 (tooth), 6 (flag byte), 7 (boundary) or 8 "
+                       "(distance to a plane); --force sets another");
+    }
+    S::SetColorCodedEntity(entity);
   }
 }
 

@@ -34,8 +34,9 @@ void Save();
 [[nodiscard]] std::string GetText(const std::string& strKey);
 /// Parses and sets a known key's value. Throws InputError, changing nothing, when the
 /// text is not a value of the setting's type (bool: true/false, 1/0, yes/no, on/off; float:
-/// a finite number; int: a whole number).
-void SetText(const std::string& strKey, const std::string& strValue);
+/// a finite number; int: a whole number), and for ColorCodedEntity when the code selects no
+/// quantity (0, 3, 6, 7 and 8 do) unless bForce.
+void SetText(const std::string& strKey, const std::string& strValue, bool bForce = false);
 
 /// Makes the threshold saved by an earlier run (if any) the current tooth tissue threshold.
 void RestoreToothTissueThreshold();

@@ -12,7 +12,7 @@ namespace tolvane::cli {
 namespace {
 
 const char c_szHelp[] =
-    "Usage: tolvane settings [list | get KEY | set KEY VALUE] [--file FILE]\n"
+    "Usage: tolvane settings [list | get KEY | set KEY VALUE [--force]] [--file FILE]\n"
     "\n"
     "Lists, reads or changes the seven persistent settings of section Tolvane:\n"
     "  AnalyzePhantomInteractively              bool  (default false)\n"
@@ -25,12 +25,15 @@ const char c_szHelp[] =
     "Keys are matched without regard to letter case. Bools are true/false (also 1/0, yes/no,\n"
     "on/off). 'list' (the default) prints KEY=VALUE lines, 'get' the value alone. 'set'\n"
     "refuses an unknown key or a value of the wrong type and then leaves the file as it was.\n"
+    "ColorCodedEntity takes the codes that select a quantity: 0 quality, 3 tooth, 6 flag\n"
+    "byte, 7 boundary, 8 distance to a plane; --force sets any other whole number.\n"
     "\n"
     "The file is FILE, else $TOLVANE_SETTINGS, else $XDG_CONFIG_HOME/tolvane/settings.ini,\n"
     "else ~/.config/tolvane/settings.ini. A missing file holds the defaults.\n"
     "\n"
     "Options:\n"
-    "  --file FILE   the settings file to use\n";
+    "  --file FILE   the settings file to use\n"
+    "  --force       let 'set ColorCodedEntity' take a code outside 0, 3, 6, 7, 8\n";
 
 std::string Key(const std::string& name) {
   const std::string key = settings::FindKey(name);
@@ -43,7 +46,7 @@ std::string Key(const std::string& name) {
 }
 
 int Run(const std::vector<std::string>& args) {
-  const Arguments a(args, {"file"}, {});
+  const Arguments a(args, {"file"}, {"force"});
   if (a.WantsHelp()) {
     std::fputs(c_szHelp, stdout);
     return 0;
@@ -69,7 +72,7 @@ int Run(const std::vector<std::string>& args) {
     std::printf("%s\n", settings::GetText(Key(pos[1])).c_str());
   } else {
     const std::string key = Key(pos[1]);
-    settings::SetText(key, pos[2]);
+    settings::SetText(key, pos[2], a.Has("force"));
     settings::Save();
   }
   return 0;
