@@ -2,9 +2,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <limits>
-#include <sstream>
 
 #include <tolvane/CMpComputeSurfelCollectionDistance.h>
 #include <tolvane/DistanceStatistics.h>
@@ -20,6 +18,7 @@
 #include "Files.h"
 #include "UsageError.h"
 #include "Text.h"
+#include "Transformation.h"
 #include "base/OutputFile.h"
 
 namespace tolvane::cli {
@@ -66,40 +65,6 @@ const char c_szHelp[] =
     "  --ascii                   write ASCII PLY (default binary little endian)\n"
     "  --threads N               threads measuring the distances (default: one per core);\n"
     "                            the results do not depend on it\n";
-
-// 16 numbers separated by white space or commas; false when there are not exactly 16.
-bool ParseMatrix(std::string text, CbMatrix4Rd& m, std::size_t& nFound) {
-  for (char& c : text) {
-    if (c == ',') c = ' ';
-  }
-  std::istringstream in(text);
-  std::string word;
-  nFound = 0;
-  double values[16] = {};
-  while (in >> word) {
-    double v = 0.0;
-    if (!Arguments::ParseNumber(word, v)) return false;
-    if (nFound < 16) values[nFound] = v;
-    ++nFound;
-  }
-  if (nFound != 16) return false;
-  for (int i = 0; i < 16; ++i) m.m[i] = values[i];
-  return true;
-}
-
-CbMatrix4Rd ReadMatrixFile(const std::string& path) {
-  std::ifstream in(path);
-  if (!in) throw InputError(path + ": cannot open");
-  std::string text;
-  std::string line;
-  while (std::getline(in, line)) text += line.substr(0, line.find('#')) + " ";
-  CbMatrix4Rd m;
-  std::size_t n = 0;
-  if (!ParseMatrix(text, m, n)) {
-    throw InputError(path + ": expected 16 numbers (a 4x4 matrix in storage order)");
-  }
-  return m;
-}
 
 // The summary lines, each figure with its unit.
 void PrintSummary(std::FILE* out, const DistanceStatistics& st, const std::string& strUnit) {
@@ -186,12 +151,12 @@ int Run(const std::vector<std::string>& args) {
   CbMatrix4Rd transform;
   if (a.Has("transform")) {
     std::size_t n = 0;
-    if (!ParseMatrix(a.GetString("transform"), transform, n)) {
+    if (!transformation::Parse(a.GetString("transform"), transform, n)) {
       throw UsageError("option '--transform' needs 16 numbers, found " +
                        (n == 0 ? std::string("none or a bad one") : std::to_string(n)));
     }
   } else if (a.Has("transform-file")) {
-    transform = ReadMatrixFile(a.GetString("transform-file"));
+    transform = transformation::ReadFile(a.GetString("transform-file"));
   }
   if ((transform.m[3] != 0.0 || transform.m[7] != 0.0 || transform.m[11] != 0.0) &&
       transform.m[12] == 0.0 && transform.m[13] == 0.0 && transform.m[14] == 0.0) {

@@ -34,8 +34,9 @@ Entries Parse(std::string_view text, const std::string& strName, const Validator
                         strName + ":" + std::to_string(lineNo) + ": " + problem);
     };
     if (t.front() == '[') {
-      if (t.back() != ']' || t.size() < 3) fail(__LINE__, "malformed section header");
+      if (t.back() != ']') fail(__LINE__, "malformed section header");
       section = std::string(Trim(t.substr(1, t.size() - 2)));
+      if (section.empty()) fail(__LINE__, "malformed section header");
       bHaveSection = true;
       parsed[section];
       continue;

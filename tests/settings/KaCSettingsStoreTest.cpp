@@ -59,7 +59,7 @@ TEST_F(KaCSettingsStoreTest, MalformedFilesThrowAndKeepThePreviousStore) {
   KaCSettingsValue<int> i("Test", "Int", 0);
   KaCSettingsStore::Instance().Open(good);
   for (const char* text : {"[Test]\nno equals sign\n", "Int=1\n", "[Test\nInt=1\n",
-                           "[Test]\nInt=12abc\n", "[Test]\nInt=99999999999\n"}) {
+                           "[Test]\nInt=12abc\n", "[Test]\nInt=99999999999\n", "[ \r]\nInt=1\n"}) {
     const std::string file = m_dir.File("bad.ini");
     WriteFile(file, text);
     try {
