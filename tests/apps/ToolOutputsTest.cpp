@@ -71,7 +71,7 @@ TEST_F(ToolOutputsTest, LinksDevicesPipesAndDirectoriesAsOutputs) {
   ASSERT_EQ(Shell("$T filter p.ply - | $T filter - piped.ply"), 0);
   ExpectSameCollection("p.ply", "piped.ply");
   ASSERT_EQ(Shell("$T distance p.ply p.ply --csv - > d.csv 2> d.txt"), 0);
-  EXPECT_EQ(ReadFile(m_dir.File("d.csv")).rfind("index,distance\n0,", 0), 0u);
+  EXPECT_EQ(ReadFile(m_dir.File("d.csv")).rfind("index,x,y,z,distance\n0,", 0), 0u);
   EXPECT_EQ(ReadFile(m_dir.File("d.txt")).rfind("surfels: 3000\n", 0), 0u);
   ASSERT_EQ(Shell("$T phantom p.ply --seed 1 --report - > r.html 2> r.txt"), 0);
   EXPECT_EQ(ReadFile(m_dir.File("r.html")).rfind("<!DOCTYPE html>", 0), 0u);
