@@ -6,7 +6,8 @@
 1. Distance and phantom end to end on the same files: the tool's wall time (process start,
    reading, computing; output to /dev/null) against tolvane.read + tolvane.distance /
    tolvane.analyze_phantom in this process. Both use the same thread count for the distance.
-   Reports the median of --repeat runs of each and the ratio Python / tool.
+   Runs the two in turns, --repeat times each, and reports the medians and the ratio
+   Python / tool.
 2. Two threads each running tolvane.distance (threads=1) at the same time against the same two
    calls one after the other: the ratio sequential / concurrent is about the number of cores
    the two threads get (2 on two free cores) when the GIL is released, 1 when it is not.
@@ -28,13 +29,19 @@ import numpy as np
 import tolvane
 
 
-def median_time(fn, repeat):
-    times = []
+def timed(fn):
+    start = time.perf_counter()
+    fn()
+    return time.perf_counter() - start
+
+
+def paired_medians(fa, fb, repeat):
+    """Medians of fa and fb run in turns, so that both meet the same load on the machine."""
+    a, b = [], []
     for _ in range(repeat):
-        start = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
+        a.append(timed(fa))
+        b.append(timed(fb))
+    return statistics.median(a), statistics.median(b)
 
 
 def main():
@@ -58,14 +65,15 @@ def main():
                            stderr=subprocess.DEVNULL)
 
         rows = []
-        t_tool = median_time(lambda: tool("distance", ref, mov, "--threads", str(a.threads)),
-                             a.repeat)
-        t_py = median_time(
+        t_tool, t_py = paired_medians(
+            lambda: tool("distance", ref, mov, "--threads", str(a.threads)),
             lambda: tolvane.distance(tolvane.read(ref), tolvane.read(mov), threads=a.threads),
             a.repeat)
         rows.append((f"distance {a.count} x {a.count} surfels, {a.threads} threads", t_tool, t_py))
-        t_tool = median_time(lambda: tool("phantom", ph, "--seed", "1"), a.repeat)
-        t_py = median_time(lambda: tolvane.analyze_phantom(tolvane.read(ph), seed=1), a.repeat)
+        t_tool, t_py = paired_medians(
+            lambda: subprocess.run([a.tool, "phantom", ph, "--seed", "1"],
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL),
+            lambda: tolvane.analyze_phantom(tolvane.read(ph), seed=1), a.repeat)
         rows.append((f"phantom {a.phantom_count} surfels", t_tool, t_py))
 
         print(f"{'end to end (median of %d)' % a.repeat:<44} {'tool s':>8} {'python s':>9} "
@@ -87,11 +95,15 @@ def main():
             for t in ts:
                 t.join()
 
-        sequential = median_time(lambda: (one(), one()), a.repeat)
-        concurrent = median_time(two_threads, a.repeat)
+        sequential, concurrent = paired_medians(lambda: (one(), one()), two_threads, a.repeat)
+        cpu = time.process_time()
+        wall = timed(two_threads)
+        cpu = time.process_time() - cpu
         print(f"\ntwo distance calls (threads=1 each), median of {a.repeat}:")
         print(f"  one after the other {sequential:.3f} s, in two Python threads {concurrent:.3f} s,"
               f" overlap {sequential / concurrent:.2f}x")
+        print(f"  during the two threads the process used {cpu / wall:.2f} cores on average "
+              f"(CPU time {cpu:.3f} s over {wall:.3f} s; at most 1 while the GIL is held)")
 
 
 if __name__ == "__main__":
