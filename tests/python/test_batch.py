@@ -53,7 +53,12 @@ def test_cluster_rows_equal_a_sequential_loop(scans, tmp_path):
         assert len(written) == 8
         # A rerun with the same output finds everything done.
         assert batch.run("phantom", scans, str(out), client, seed=1, progress=False) == []
+        # The command line on the running scheduler.
+        out2 = tmp_path / "via_scheduler.csv"
+        assert batch.main(["phantom", *scans[:3], "--out", str(out2),
+                           "--scheduler", cluster.scheduler_address]) == 0
     assert without_time(read_rows(out)) == without_time(sequential)
+    assert without_time(read_rows(out2)) == without_time(sequential[:3])
 
 
 def test_command_line_resumes_and_measures_pairs(scans, tmp_path):

@@ -94,12 +94,13 @@ def test_filter_list_equals_the_tools_filter(tool, tmp_path):
     a = random_arrays(3000, seed=11)
     tolvane.Collection.from_arrays(**a).write(tmp_path / "in.ply")
     steps = ["compensate", "classify=150", "discard-quality=0:0.2", "flip-normals",
-             "scale=1,2,0.5", "discard-cheek"]
+             "scale=1,2,0.5", "discard-cheek", "colour-by-quality", "quality-to-one"]
     tool("filter", tmp_path / "in.ply", tmp_path / "out.ply", *steps)
     c = tolvane.read(tmp_path / "in.ply")
     tolvane.FilterList([tolvane.compensate(), tolvane.classify(150),
                         tolvane.discard_quality(0, 0.2), tolvane.flip_normals(),
-                        tolvane.scale((1, 2, 0.5)), tolvane.discard_cheek()]).apply(c)
+                        tolvane.scale((1, 2, 0.5)), tolvane.discard_cheek(),
+                        tolvane.colour_by_quality(), tolvane.quality_to_one()]).apply(c)
     expected = tolvane.read(tmp_path / "out.ply")
     assert 0 < len(c) < 3000 and len(c) == len(expected)
     for name in ("positions", "normal_codes", "colors", "quality", "tissue", "values"):
