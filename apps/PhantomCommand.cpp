@@ -58,7 +58,7 @@ const char c_szHelp[] =
     "  --no-align             analyse the scan in its own frame\n"
     "  --no-clean             keep stray points in the clustering\n"
     "  --cluster-limit N      cluster on an evenly thinned copy of at most N surfels\n"
-    "                         (default 0: all)\n"
+    "                         (default 200000; 0: all)\n"
     "  --out COLOURED.ply     write the samples coloured by plane (outliers at value 0)\n"
     "  --report REPORT.html   write a self-contained HTML page: verdict, measurements,\n"
     "                         planes, top and side views\n"
@@ -84,8 +84,8 @@ int Run(const std::vector<std::string>& args) {
   options.nMaxAttempts = static_cast<int>(a.GetInteger("attempts", options.nMaxAttempts, 1, 100));
   options.bAlign = !a.Has("no-align");
   options.bClean = !a.Has("no-clean");
-  options.nClusteringLimit =
-      static_cast<unsigned int>(a.GetInteger("cluster-limit", 0, 0, 4294967295LL));
+  options.nClusteringLimit = static_cast<unsigned int>(
+      a.GetInteger("cluster-limit", options.nClusteringLimit, 0, 4294967295LL));
   const bool bSeed = a.Has("seed");
   const auto nSeed = static_cast<unsigned int>(a.GetInteger("seed", 0, 0, 4294967295LL));
   const bool bBuiltIn = a.GetPositionals().empty();

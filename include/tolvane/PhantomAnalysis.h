@@ -30,8 +30,9 @@ namespace tolvane {
 ///    sums and measured again beside the analyzer's own numbers.
 ///
 /// Every result (planes, corners, display points, coloured samples) is given in the frame of
-/// the scan as passed. Each stage can be switched off; with all of them off the result holds
-/// exactly what one bare analyzer run gives, plus the refined numbers and the verdict.
+/// the scan as passed. Each stage can be switched off; with all of them off (one attempt, no
+/// alignment, no cleaning, no clustering limit) the result holds exactly what one bare
+/// analyzer run gives, plus the refined numbers and the verdict.
 ///
 /// Ownership: shares both collections (counted pointers) and only reads them; the caller must
 /// not change them while Run runs. Randomness: draws from the C library's rand() through the
@@ -48,9 +49,11 @@ class PhantomAnalysis {
     bool bAlign = true;
     /// Leave stray points out of the clustering collection.
     bool bClean = true;
-    /// Cluster on an evenly thinned copy of a clustering collection larger than this (every
-    /// k-th surfel); 0 keeps every surfel. The samples collection is always used in full.
-    unsigned int nClusteringLimit = 0;
+    /// Cluster (and clean) on an evenly thinned copy of a clustering collection larger than
+    /// this (every k-th surfel); 0 keeps every surfel. The samples collection is always used
+    /// in full. On a 1M-surfel scan with 10 µm noise, 200,000 moved the worst depth, width and
+    /// height error by 0.04 µm and cut the time from 44 s to 4.8 s (docs/phantom.md).
+    unsigned int nClusteringLimit = 200000;
     PhantomLimits limits;
   };
 

@@ -84,6 +84,7 @@ Tally RunScans(const std::string& strName,
 PhantomAnalysis::Options Bare() {
   PhantomAnalysis::Options o;
   o.nMaxAttempts = 1;
+  o.nClusteringLimit = 0;
   o.bAlign = false;
   o.bClean = false;
   return o;

@@ -1,0 +1,197 @@
+// The trust layer's parts: preparation steps against known answers, the verdict's text, the
+// bare path against the analyzer itself, the refit's precision, the JSON's shape.
+#include <tolvane/PhantomAnalysis.h>
+
+#include <tolvane/KaCCalibrationPhantomCCTAnalyzer.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "base/CbException.h"
+#include "container/KaCNormalCodec.h"
+#include "phantom/PhantomPreparation.h"
+#include "synth/PhantomScanGenerator.h"
+
+namespace {
+
+using tolvane::PhantomAnalysis;
+using tolvane::PhantomCheck;
+using tolvane::PhantomVerdict;
+using tolvane::synth::PhantomScanGenerator;
+namespace prep = tolvane::phantom_preparation;
+using Collection = CbSmartPointer<const KaCSurfelCollectionCCT>;
+
+PhantomScanGenerator::Parameters Scan(unsigned int n, float fNoise) {
+  PhantomScanGenerator::Parameters p;
+  p.nNrSurfels = n;
+  p.fNoiseSigma = fNoise;
+  return p;
+}
+
+double AngleDegrees(const double a[3], const CbVector3f& b) {
+  const double c = (a[0] * b.x + a[1] * b.y + a[2] * b.z) / b.Length();
+  return std::acos(std::fmin(1.0, c)) * 180.0 / 3.14159265358979;
+}
+
+}  // namespace
+
+TEST(PhantomVerdict, SummaryNamesTheFirstFailingCheck) {
+  PhantomVerdict v;
+  v.bPass = true;
+  EXPECT_EQ(v.Summary(), "pass");
+  v.bPass = false;
+  v.vecChecks = {{"finite", 0.0, 0.0, "count", false, true},
+                 {"plane share", 0.001, 0.004, "share", true, false},
+                 {"lengths", 2.5, 0.25, "mm", false, false}};
+  EXPECT_EQ(v.Summary(), "FAIL: plane share: 0.001 share under 0.004 share");
+  v.vecChecks[1].bPass = true;
+  EXPECT_EQ(v.Summary(), "FAIL: lengths: 2.5 mm over 0.25 mm");
+}
+
+// A random rigid pose of the generated phantom: the frame found in the posed scan is the one
+// found in the unposed scan, turned by the pose.
+TEST(PhantomAnalysis, FrameFollowsARigidPose) {
+  PhantomScanGenerator::Parameters p = Scan(20000, 0.01f);
+  const Collection unposed = PhantomScanGenerator(p).Generate();
+  p.poseRotationDegrees = CbVector3f(20.0f, -30.0f, 25.0f);
+  p.poseTranslation = CbVector3f(3.0f, -4.0f, 5.0f);
+  const PhantomScanGenerator posedGenerator(p);
+  const Collection posed = posedGenerator.Generate();
+  prep::Frame a, b;
+  ASSERT_TRUE(prep::FindPhantomFrame(*unposed, a));
+  ASSERT_TRUE(prep::FindPhantomFrame(*posed, b));
+  // Every face normal has the same coordinates in the unposed scan's frame as its posed image
+  // in the posed scan's frame.
+  for (int i = 0; i < 7; ++i) {
+    const CbVector3f n0 = PhantomScanGenerator(Scan(1, 0.0f)).GetNormal(i);
+    const CbVector3f n1 = posedGenerator.GetNormal(i);
+    // The normal's coordinates in each frame agree.
+    for (int r = 0; r < 3; ++r) {
+      const double c0 = a.R[r][0] * n0.x + a.R[r][1] * n0.y + a.R[r][2] * n0.z;
+      const double c1 = b.R[r][0] * n1.x + b.R[r][1] * n1.y + b.R[r][2] * n1.z;
+      EXPECT_NEAR(c0, c1, 0.02) << "face " << i << " axis " << r;
+    }
+  }
+  // Nearly the phantom's own frame when unposed: z along +z, x along +x.
+  EXPECT_LT(AngleDegrees(a.R[2], CbVector3f(0, 0, 1)), 6.0);
+  EXPECT_LT(AngleDegrees(a.R[0], CbVector3f(1, 0, 0)), 6.0);
+  // No walls, no frame.
+  CbSmartPointer<KaCSurfelCollectionCCT> flat(new KaCSurfelCollectionCCT(100));
+  for (unsigned int i = 0; i < 100; ++i) {
+    flat->SetPosition(i, CbVector3f(float(i % 10), float(i / 10), 0.0f));
+    flat->SetNormal(i, CbVector3f(0.0f, 0.0f, -1.0f));
+  }
+  EXPECT_FALSE(prep::FindPhantomFrame(*flat, a));
+}
+
+TEST(PhantomAnalysis, CleaningDropsStrayPointsAndKeepsTheFaces) {
+  PhantomScanGenerator::Parameters p = Scan(40000, 0.01f);
+  p.fStrayFraction = 0.1f;
+  const Collection scan = PhantomScanGenerator(p).Generate();
+  std::size_t nRemoved = 0;
+  const Collection cleaned = prep::WithoutStrayPoints(scan, nRemoved);
+  EXPECT_EQ(cleaned->GetNrSurfels(), scan->GetNrSurfels() - nRemoved);
+  // 4000 strays; at most 1 % of the face samples may go with them.
+  EXPECT_GE(nRemoved, 3600u);
+  EXPECT_LE(nRemoved, 4000u + 360u);
+  p.fStrayFraction = 0.0f;
+  const Collection clean = PhantomScanGenerator(p).Generate();
+  EXPECT_LE(prep::WithoutStrayPoints(clean, nRemoved)->GetNrSurfels(), 40000u);
+  EXPECT_LE(nRemoved, 400u);
+}
+
+TEST(PhantomAnalysis, ClusterableNormalsDoNotRoundAboveOneAndStayClose) {
+  // One surfel per normal code: every code whose vector rounds above 1 is replaced by a code
+  // within 1.4 degrees, every other code stays.
+  CbSmartPointer<KaCSurfelCollectionCCT> all(new KaCSurfelCollectionCCT(65536));
+  for (unsigned int code = 0; code < 65536; ++code) {
+    all->GetNormalAccessor()[code] = static_cast<unsigned short>(code);
+  }
+  const Collection scan = all;
+  std::size_t nChanged = 0;
+  const Collection conditioned = prep::WithClusterableNormals(scan, nChanged);
+  std::size_t nAbove = 0;
+  for (unsigned int i = 0; i < 65536; ++i) {
+    const CbVector3f m = scan->GetNormal(i), c = conditioned->GetNormal(i);
+    const bool bAbove = (m.x * m.x + m.y * m.y) + m.z * m.z > 1.0f;
+    nAbove += bAbove ? 1 : 0;
+    ASSERT_LE((c.x * c.x + c.y * c.y) + c.z * c.z, 1.0f) << i;
+    if (bAbove) {
+      ASSERT_GT(c.Dot(m), 0.9997f) << i;
+    } else {
+      ASSERT_EQ(conditioned->GetNormalAccessor()[i], i);
+    }
+  }
+  EXPECT_EQ(nChanged, nAbove);
+  EXPECT_GT(nAbove, 1000u);
+}
+
+// With every stage off, the texts and display points are those of one bare analyzer run from
+// the same rand() state; the refined numbers are closer to the truth.
+TEST(PhantomAnalysis, BarePathIsTheAnalyzerAndRefinedIsExact) {
+  const PhantomScanGenerator generator(Scan(20000, 0.0f));
+  const Collection scan = generator.Generate();
+  PhantomAnalysis::Options bare;
+  bare.nMaxAttempts = 1;
+  bare.nClusteringLimit = 0;
+  bare.bAlign = false;
+  bare.bClean = false;
+  std::srand(3);
+  const PhantomAnalysis::Result r = PhantomAnalysis(scan, scan, bare).Run();
+  KaCCalibrationPhantomCCTAnalyzer analyzer(scan, scan, 7);
+  std::srand(3);
+  (void)analyzer.Compute();
+  EXPECT_EQ(r.strTexts[0], analyzer.GetDepthStatistics());
+  EXPECT_EQ(r.strTexts[3], analyzer.GetHeightStatistics());
+  EXPECT_EQ(r.vecDisplayPoints, analyzer.GetLines());
+  EXPECT_EQ(r.nAttempts, 1);
+  EXPECT_FALSE(r.bAligned);
+  ASSERT_TRUE(r.verdict.bPass) << r.verdict.Summary();
+  const auto& truth = generator.GetQuantities();
+  for (int k = 0; k < 4; ++k) {
+    EXPECT_NEAR(r.refined.width[k], truth.width[k], 1e-5);
+    EXPECT_NEAR(r.refined.height[k], truth.height[k], 1e-5);
+    EXPECT_NEAR(r.refined.depth[k], truth.depth[k], 1e-5);
+    EXPECT_NEAR(r.refined.shearing[k], truth.shearing[k], 1e-5);
+  }
+  std::size_t nSamples = 0;
+  for (const auto& plane : r.vecPlanes) nSamples += plane.nSamples;
+  EXPECT_EQ(nSamples, [&] {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < 7; ++i) n += analyzer.GetNrSamples(i);
+    return n;
+  }());
+
+  const std::string json = tolvane::PhantomResultToJson(r, "scan \"1\"");
+  EXPECT_EQ(json.rfind("{\"source\":\"scan \\\"1\\\"\"", 0), 0u);
+  for (const char* key :
+       {"\"refined\":{\"depth\"", "\"verdict\":{\"pass\":true", "\"name\":\"orientation\"",
+        "\"pipeline\":{\"aligned\":false", "\"corners\":{\"analyzer\"", "\"display_points\""}) {
+    EXPECT_NE(json.find(key), std::string::npos) << key;
+  }
+  EXPECT_EQ(std::count(json.begin(), json.end(), '{'), std::count(json.begin(), json.end(), '}'));
+  EXPECT_EQ(std::count(json.begin(), json.end(), '['), std::count(json.begin(), json.end(), ']'));
+}
+
+TEST(PhantomAnalysis, RefusesBadSetupsAndJudgesEmptyScans) {
+  const Collection scan = PhantomScanGenerator(Scan(100, 0.0f)).Generate();
+  PhantomAnalysis::Options o;
+  EXPECT_THROW(PhantomAnalysis(scan, nullptr, o), CbException);
+  o.nPlanes = 6;
+  EXPECT_THROW(PhantomAnalysis(scan, scan, o), CbException);
+  o.nPlanes = 7;
+  o.nMaxAttempts = 0;
+  EXPECT_THROW(PhantomAnalysis(scan, scan, o), CbException);
+  o.nMaxAttempts = 2;
+  const Collection empty(new KaCSurfelCollectionCCT(0));
+  const PhantomAnalysis::Result r = PhantomAnalysis(empty, empty, o).Run();
+  EXPECT_FALSE(r.verdict.bPass);
+  EXPECT_EQ(r.nAttempts, 2);
+  EXPECT_EQ(r.spColoured->GetNrSurfels(), 0u);
+  EXPECT_EQ(r.verdict.vecChecks.front().strName, "finite");
+  EXPECT_FALSE(r.verdict.vecChecks.front().bPass);
+}
