@@ -76,10 +76,8 @@ void ResetPeak() {
   clear << "5";
 }
 
-// Time per surfel of the smallest size of BM_KaCCalibrationPhantomCCTAnalyzer_Compute in this
-// run, the reference for the scaling ratio of the larger sizes.
+// The smallest size, the reference for the scaling ratio of the larger sizes.
 constexpr int c_nSmallestScan = 200000;
-double g_fSmallestNsPerSurfel = 0.0;
 
 // The whole analysis at scale, on one collection used for clustering and measurement; the scan
 // is generated outside the timing. Counters:
@@ -92,12 +90,30 @@ double g_fSmallestNsPerSurfel = 0.0;
 // - x_floor: the time over one read pass over the positions and normal codes of the scan.
 // Freed heap and cached collection blocks are handed back first, so that reused memory does not
 // hide what a size needs.
-void BM_KaCCalibrationPhantomCCTAnalyzer_Compute(benchmark::State& state) {
+//
+// The thinned form clusters on every k-th surfel of the scan (k = n / 200000, at least 1) and
+// measures the whole scan, as a caller may do to keep the clustering's cost fixed; the copy is
+// made before the timing and counted with the scan.
+void ComputeAtScale(benchmark::State& state, bool bThinned, double& fSmallestNsPerSurfel) {
   const auto n = static_cast<unsigned int>(state.range(0));
   CyAttributeContainer::ReleaseCachedBlocks();
   malloc_trim(0);
   const double fBeforeScan = ResidentKb("VmRSS");
   Probe::Collection scan = Scan(n);
+  Probe::Collection clustering = scan;
+  if (bThinned && n > c_nSmallestScan) {
+    const unsigned int nStep = n / c_nSmallestScan;
+    CbSmartPointer<KaCSurfelCollectionCCT> thin(new KaCSurfelCollectionCCT(n / nStep));
+    const auto from = scan->GetAccessor<CbVector3f>(eSurfelAttributePosition);
+    const auto fromCodes = scan->GetNormalAccessor();
+    auto to = thin->GetAccessor<CbVector3f>(eSurfelAttributePosition);
+    auto toCodes = thin->GetNormalAccessor();
+    for (unsigned int i = 0; i < thin->GetNrSurfels(); ++i) {
+      to[i] = from[i * nStep];
+      toCodes[i] = fromCodes[i * nStep];
+    }
+    clustering = thin;
+  }
   CyAttributeContainer::ReleaseCachedBlocks();
   malloc_trim(0);
   const double fWithScan = ResidentKb("VmRSS");
@@ -107,17 +123,17 @@ void BM_KaCCalibrationPhantomCCTAnalyzer_Compute(benchmark::State& state) {
   for (auto _ : state) {
     // The same rand() state every time, so that every iteration does the same work.
     std::srand(1);
-    KaCCalibrationPhantomCCTAnalyzer a(scan, scan, 7);
+    KaCCalibrationPhantomCCTAnalyzer a(clustering, scan, 7);
     benchmark::DoNotOptimize(a.Compute());
     nPasses += a.GetNrIterations();
   }
   const double fCpuNs = ProcessCpuNs() - fCpu0;
   const double fPeak = ResidentKb("VmHWM");
   const double fNsPerSurfel = fCpuNs / static_cast<double>(state.iterations()) / n;
-  if (state.range(0) == c_nSmallestScan) g_fSmallestNsPerSurfel = fNsPerSurfel;
+  if (state.range(0) == c_nSmallestScan) fSmallestNsPerSurfel = fNsPerSurfel;
   state.SetItemsProcessed(state.iterations() * state.range(0));
   state.counters["ns_per_surfel"] = fNsPerSurfel;
-  state.counters["per_surfel_vs_smallest"] = fNsPerSurfel / g_fSmallestNsPerSurfel;
+  state.counters["per_surfel_vs_smallest"] = fNsPerSurfel / fSmallestNsPerSurfel;
   state.counters["scan_B_per_surfel"] = (fWithScan - fBeforeScan) * 1024.0 / n;
   state.counters["peak_B_per_surfel"] = (fPeak - fBeforeScan) * 1024.0 / n;
   state.counters["analysis_B_per_surfel"] = (fPeak - fWithScan) * 1024.0 / n;
@@ -127,7 +143,23 @@ void BM_KaCCalibrationPhantomCCTAnalyzer_Compute(benchmark::State& state) {
       state, tolvane_bench::ReadPassSeconds(
                  {{n * sizeof(CbVector3f), false}, {n * sizeof(unsigned short), false}}));
 }
+
+void BM_KaCCalibrationPhantomCCTAnalyzer_Compute(benchmark::State& state) {
+  static double s_fSmallestNsPerSurfel = 0.0;
+  ComputeAtScale(state, false, s_fSmallestNsPerSurfel);
+}
 BENCHMARK(BM_KaCCalibrationPhantomCCTAnalyzer_Compute)
+    ->Arg(c_nSmallestScan)
+    ->Arg(1000000)
+    ->Arg(4000000)
+    ->Arg(5000000)
+    ->Unit(benchmark::kMillisecond);
+
+void BM_KaCCalibrationPhantomCCTAnalyzer_ComputeThinnedClustering(benchmark::State& state) {
+  static double s_fSmallestNsPerSurfel = 0.0;
+  ComputeAtScale(state, true, s_fSmallestNsPerSurfel);
+}
+BENCHMARK(BM_KaCCalibrationPhantomCCTAnalyzer_ComputeThinnedClustering)
     ->Arg(c_nSmallestScan)
     ->Arg(1000000)
     ->Arg(4000000)
