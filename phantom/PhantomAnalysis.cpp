@@ -250,6 +250,29 @@ void Evaluate(KaCCalibrationPhantomCCTAnalyzer& analyzer,
   attempt.fits.clear();
   for (const auto& cluster : clusters) attempt.fits.push_back(RefitCluster(cluster));
   std::vector<Fit>& fits = attempt.fits;
+  // The analyzer kept, per plane, the samples nearest to its own float plane, a band that is
+  // off centre by the float drift. Twice more: every sample joins its nearest refitted plane
+  // when within three RMS residuals of it, and the planes are refitted, so that the band is
+  // centred on the plane it measures.
+  if (!palette.empty() && nSamples > 0) {
+    const auto positions = samples.GetAccessor<CbVector3f>(eSurfelAttributePosition);
+    for (int round = 0; round < 2; ++round) {
+      std::vector<std::vector<D3>> near(nPlanes);
+      for (unsigned int s = 0; s < nSamples; ++s) {
+        const D3 p = FromFloat(positions[s]);
+        double best = std::numeric_limits<double>::infinity();
+        std::size_t bestPlane = nPlanes;
+        for (std::size_t i = 0; i < nPlanes; ++i) {
+          const double d = std::fabs(Dot(Sub(p, fits[i].centroid), fits[i].normal));
+          if (d < best && d <= std::max(3.0 * fits[i].fRms, 1e-4)) best = d, bestPlane = i;
+        }
+        if (bestPlane < nPlanes) near[bestPlane].push_back(p);
+      }
+      for (std::size_t i = 0; i < nPlanes; ++i) {
+        if (std::isfinite(fits[i].fRms) && near[i].size() >= 3) fits[i] = FitPoints(near[i]);
+      }
+    }
+  }
   // Rim normal from the rim towards the floor; walls keep the fitted sign.
   if (Dot(Sub(fits[5].centroid, fits[0].centroid), fits[0].normal) < 0.0) {
     fits[0].normal = Scaled(fits[0].normal, -1.0);
