@@ -501,7 +501,9 @@ class Target {
     bool bBad = false;
     for (unsigned int k = 0; k < n; ++k) {
       const CbVector3f& p = m_positions[i0 + k];
-      bBad |= !std::isfinite(p.x) | !std::isfinite(p.y) | !std::isfinite(p.z);
+      // x - x is 0 for a finite x and NaN otherwise: no branch, so the loop vectorises.
+      const float zero = (p.x - p.x) + (p.y - p.y) + (p.z - p.z);
+      bBad |= zero != zero;
     }
     if (!bBad) return;
     for (unsigned int k = 0; k < n; ++k) {

@@ -18,7 +18,6 @@ namespace {
 enum class T { i8, u8, i16, u16, i32, u32, f32, f64 };
 const char* const c_typeNames[] = {"char", "uchar", "short", "ushort",
                                    "int",  "uint",  "float", "double"};
-const std::size_t c_typeSizes[] = {1, 1, 2, 2, 4, 4, 4, 8};
 
 struct Column {
   std::string name;
