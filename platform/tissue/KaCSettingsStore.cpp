@@ -143,6 +143,10 @@ void KaCSettingsStore::Open(const std::string& strPath) {
   Entries parsed = m_pImpl->Parse(strPath);
   m_pImpl->entries.swap(parsed);
   m_pImpl->strPath = strPath;
+  // Changes of values gone before this file was named belong to no file, and what was written
+  // to another file says nothing about this one.
+  m_pImpl->retired.clear();
+  m_pImpl->written.clear();
   // Values are read again from the newly opened store on their next use.
   for (KaCSettingsValueBase* v : m_pImpl->values) v->MarkUnread();
 }
@@ -150,6 +154,8 @@ void KaCSettingsStore::Open(const std::string& strPath) {
 void KaCSettingsStore::Close() {
   m_pImpl->strPath.clear();
   m_pImpl->entries.clear();
+  m_pImpl->retired.clear();
+  m_pImpl->written.clear();
   for (KaCSettingsValueBase* v : m_pImpl->values) v->MarkUnread();
 }
 

@@ -34,6 +34,44 @@ TEST_F(KaCSettingsStoreTest, ValueFlagsFollowReadsAndChanges) {
   EXPECT_EQ(v.GetValue(), 1.5f);
 }
 
+// A store of the test's own behind the interface: the value reaches nothing else.
+class FakeStore final : public KaISettingsStore {
+ public:
+  void Attach(KaCSettingsValueBase& /*value*/) override { ++nAttached; }
+  void Detach(KaCSettingsValueBase& /*value*/) noexcept override { --nAttached; }
+  bool Fetch(const std::string& section, const std::string& key, std::string& text) override {
+    ++nFetches;
+    if (section != "S" || key != "K") return false;
+    text = "7";
+    return true;
+  }
+  void Retire(const KaCSettingsValueBase& value) noexcept override {
+    if (value.IsChanged()) retired = value.ToText();
+  }
+  int nAttached = 0;
+  int nFetches = 0;
+  std::string retired;
+};
+
+TEST_F(KaCSettingsStoreTest, ValuesReachTheirStoreThroughTheInterface) {
+  FakeStore store;
+  const unsigned long before = KaCSettingsStore::Instance().GetReadCount();
+  {
+    KaCSettingsValue<int> k("S", "K", 1, store);
+    KaCSettingsValue<int> other("S", "Other", 2, store);
+    EXPECT_EQ(store.nAttached, 2);
+    k.Read(true);
+    other.Read(true);
+    EXPECT_EQ(k.GetValue(), 7);
+    EXPECT_EQ(other.GetValue(), 2);  // nothing stored: the default
+    k.SetValue(9);
+  }
+  EXPECT_EQ(store.nAttached, 0);
+  EXPECT_EQ(store.nFetches, 2);
+  EXPECT_EQ(store.retired, "9");  // only the changed value is handed over
+  EXPECT_EQ(KaCSettingsStore::Instance().GetReadCount(), before);
+}
+
 TEST_F(KaCSettingsStoreTest, ParsesSectionsCommentsAndTypedValues) {
   const std::string file = m_dir.File("s.ini");
   WriteFile(file,
