@@ -151,22 +151,27 @@ tolvane::PhantomLimits Limits(const py::dict& overrides) {
 }
 
 py::dict AnalyzePhantom(const PyCollection& scan, const PyCollection& samples,
-                        const py::object& seed, std::size_t nPlanes, int nAttempts, bool bAlign,
-                        bool bClean, unsigned int nClusterLimit, const py::dict& limits,
-                        const std::string& strSource) {
+                        const py::object& seed, std::size_t nPlanes, const py::object& attempts,
+                        bool bAlign, bool bClean, const py::object& clusterLimit,
+                        const py::dict& limits, const std::string& strSource) {
   const char* const why = "the analysis needs them";
   RequireNormals(scan, "scan", why);
   RequireNormals(samples, "samples", why);
   if (nPlanes < 7 || nPlanes > 1000) PyRaise(EPyError::eValue, "planes: expected 7..1000");
-  if (nAttempts < 1 || nAttempts > 100) PyRaise(EPyError::eValue, "attempts: expected 1..100");
   const bool bSeed = !seed.is_none();
   const unsigned int nSeed = bSeed ? seed.cast<unsigned int>() : 0u;
   tolvane::PhantomAnalysis::Options options;
   options.nPlanes = nPlanes;
-  options.nMaxAttempts = nAttempts;
+  // Without a value the library's defaults hold, as in the tool.
+  if (!attempts.is_none()) {
+    options.nMaxAttempts = attempts.cast<int>();
+    if (options.nMaxAttempts < 1 || options.nMaxAttempts > 100) {
+      PyRaise(EPyError::eValue, "attempts: expected 1..100");
+    }
+  }
   options.bAlign = bAlign;
   options.bClean = bClean;
-  options.nClusteringLimit = nClusterLimit;
+  if (!clusterLimit.is_none()) options.nClusteringLimit = clusterLimit.cast<unsigned int>();
   options.limits = Limits(limits);
 
   tolvane::PhantomAnalysis::Result res;

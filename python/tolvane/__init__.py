@@ -205,8 +205,9 @@ def _array(values: Sequence[Optional[float]]) -> np.ndarray:
 
 def analyze_phantom(scan: Union[Collection, PathLike, None] = None,
                     samples: Union[Collection, PathLike, None] = None,
-                    seed: Optional[int] = None, planes: int = 7, attempts: int = 8,
-                    align: bool = True, clean: bool = True, cluster_limit: int = 0,
+                    seed: Optional[int] = None, planes: int = 7,
+                    attempts: Optional[int] = None, align: bool = True, clean: bool = True,
+                    cluster_limit: Optional[int] = None,
                     limits: Optional[Dict[str, float]] = None,
                     source: Optional[str] = None) -> PhantomResult:
     """Analyses a scan of the calibration phantom as `tolvane phantom` does: the analyzer
@@ -218,9 +219,9 @@ def analyze_phantom(scan: Union[Collection, PathLike, None] = None,
     seed: srand(seed) before the analysis, whose random restarts draw from rand(); without it
     the generator is used as found.
     attempts: analyzer runs at most until one passes its checks (1: the bare analyzer's one
-    run). align: turn the scan into the phantom's frame first (any pose). clean: leave stray
-    points out of the clustering. cluster_limit: cluster on an evenly thinned copy of larger
-    scans (0: never). limits: limits of the checks to change, by name (min_plane_share,
+    run; default the tool's, 8). align: turn the scan into the phantom's frame first (any
+    pose). clean: leave stray points out of the clustering. cluster_limit: cluster on an evenly
+    thinned copy of scans with more surfels (0: never; default the tool's, 200,000). limits: limits of the checks to change, by name (min_plane_share,
     residual_factor, residual_floor, max_depth_spread, max_angle_error, max_length_error,
     max_corner_fit_rms, min_orientation_margin, max_analyzer_drift; docs/phantom.md).
     source: the name in to_dict() (default: the path, or "collection").
@@ -240,11 +241,13 @@ def analyze_phantom(scan: Union[Collection, PathLike, None] = None,
     samples_c = scan_c if samples is None else _collection(samples)
     if seed is not None and not 0 <= int(seed) <= 0xFFFFFFFF:
         raise ValueError("seed: expected 0..4294967295")
-    if not 0 <= int(cluster_limit) <= 0xFFFFFFFF:
+    if cluster_limit is not None and not 0 <= int(cluster_limit) <= 0xFFFFFFFF:
         raise ValueError("cluster_limit: expected 0..4294967295")
     raw = _tolvane._analyze_phantom(scan_c, samples_c, None if seed is None else int(seed),
-                                    int(planes), int(attempts), bool(align), bool(clean),
-                                    int(cluster_limit), dict(limits or {}),
+                                    int(planes), None if attempts is None else int(attempts),
+                                    bool(align), bool(clean),
+                                    None if cluster_limit is None else int(cluster_limit),
+                                    dict(limits or {}),
                                     source if source is not None else name)
     return PhantomResult(raw)
 

@@ -141,8 +141,9 @@ class PhantomResult:
     def to_dict(self) -> Dict[str, Any]: ...
 
 def analyze_phantom(scan: Optional[_Source] = ..., samples: Optional[_Source] = ...,
-                    seed: Optional[int] = ..., planes: int = ..., attempts: int = ...,
-                    align: bool = ..., clean: bool = ..., cluster_limit: int = ...,
+                    seed: Optional[int] = ..., planes: int = ...,
+                    attempts: Optional[int] = ..., align: bool = ..., clean: bool = ...,
+                    cluster_limit: Optional[int] = ...,
                     limits: Optional[Dict[str, float]] = ...,
                     source: Optional[str] = ...) -> PhantomResult: ...
 

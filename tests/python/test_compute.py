@@ -57,10 +57,12 @@ def test_phantom_to_dict_equals_the_tools_json(tool, pair, tmp_path):
     posed = tmp_path / "posed.ply"
     tolvane.generate_phantom(count=20000, noise=0.005, seed=3, stray=0.05,
                              rotation=(0, 0, 30), translation=(1, 2, 0)).write(posed)
-    for scan, seed, attempts in ((ref, 1, 1), (ref, 7, 8), (posed, 2, 8)):
-        r = tolvane.analyze_phantom(scan, seed=seed, attempts=attempts)
+    for scan, seed, extra in ((ref, 1, {"attempts": 1}), (ref, 7, {"cluster_limit": 5000}),
+                              (posed, 2, {})):
+        r = tolvane.analyze_phantom(scan, seed=seed, **extra)
         d = r.to_dict()
-        out = tool("phantom", scan, "--seed", seed, "--attempts", attempts, "--json", check=False)
+        options = [f"--{k.replace('_', '-')}={v}" for k, v in extra.items()]
+        out = tool("phantom", scan, "--seed", seed, *options, "--json", check=False)
         assert out.returncode == (0 if r.passed else 3)
         j = json.loads(out.stdout)
         for k in ("initialization_duration_s", "overall_duration_s"):  # processor time
