@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <vector>
 
 class KaCSurfelCollectionCCT;
@@ -17,7 +19,7 @@ class KaCSurfelCollectionCCT;
 /// Threads: no shared state (each Compute uses its own colour scale). Two objects must not
 /// colour the same collection at the same time; one object must not run Compute from two
 /// threads at once.
-class CFtColorCodeSurfelCollection {
+class TOLVANE_API CFtColorCodeSurfelCollection {
  public:
   /// The value that marks a surfel without a value: the largest finite float.
   static constexpr float c_fNoValue = 3.4028235e38f;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <vector>
 
 #include "base/CbMatrix4.h"
@@ -22,7 +24,7 @@ class KaCSurfelCollectionCCT;
 ///
 /// Threads: one object must not be used from two threads at once. Several objects may measure
 /// the same pair of collections at the same time (the collections are only read).
-class CMpComputeSurfelCollectionDistance {
+class TOLVANE_API CMpComputeSurfelCollectionDistance {
  public:
   /// The value stored for a surfel without a distance: the largest finite float.
   static constexpr float c_fNoDistance = 3.4028235e38f;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <cstddef>
 #include <vector>
 
@@ -15,7 +17,7 @@ namespace tolvane {
 ///
 /// The object keeps a sorted copy of the distances (4 bytes per surfel with a distance); it does
 /// not keep the caller's vector. Immutable after construction; may be read from several threads.
-class DistanceStatistics {
+class TOLVANE_API DistanceStatistics {
  public:
   /// Counts of a histogram over [lower, upper]: nBins equal bins, the last one closed, and the
   /// distances below lower and above upper counted apart.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <vector>
 
 class KaCSurfelCollectionCCT;
@@ -20,7 +22,7 @@ namespace tolvane {
 /// This is the scale of distance maps. Colour coding by other values (quality, tissue, plane
 /// number) keeps the colour coder of the filters. Objects are immutable after construction and
 /// may be used from several threads at once.
-class DivergingColorScale {
+class TOLVANE_API DivergingColorScale {
  public:
   /// Red, green, blue bytes.
   struct Rgb {

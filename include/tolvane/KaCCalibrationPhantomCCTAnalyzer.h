@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -26,7 +28,7 @@
 ///
 /// Threads: one thread at a time per analyzer; nothing is locked. rand() is shared with the
 /// rest of the process.
-class KaCCalibrationPhantomCCTAnalyzer {
+class TOLVANE_API KaCCalibrationPhantomCCTAnalyzer {
  public:
   /// Holds both collections and nNrPlanes default planes, unset centres and empty clusters.
   /// Throws CbException when a collection pointer is null or nNrPlanes is 0. Compute needs at

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <tolvane/KaIFtSurfelCollection.h>
 
 #include "base/CbCriticalSection.h"
@@ -14,7 +16,7 @@
 /// list's critical section, so a replacement waits for a running application and two threads
 /// applying the same list are serialised. Copy construction, assignment and getFilterAlgorithms
 /// take no lock; a caller that copies a list another thread may change locks it itself.
-class KaCFtAlgorithmsList : public KaIFtSurfelCollection {
+class TOLVANE_API KaCFtAlgorithmsList : public KaIFtSurfelCollection {
  public:
   using FilterList = CbList<CbSmartPointer<KaIFtSurfelCollection>>;
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <tolvane/KaCFtAlgorithmsList.h>
 
 /// The filter list applied to every frame acquired during a scan. Construction reads the
@@ -17,7 +19,7 @@
 /// Everything else (applying, locking, replacing the filters) is that of KaCFtAlgorithmsList,
 /// including its copy construction, which gives an empty list. Build it in one thread: the
 /// settings are read without a lock.
-class KaCFtAlgorithmsListCCTAcquisition : public KaCFtAlgorithmsList {
+class TOLVANE_API KaCFtAlgorithmsListCCTAcquisition : public KaCFtAlgorithmsList {
  public:
   /// Builds the list as above. If creating a filter throws, nothing is kept and the exception
   /// passes on.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <vector>
 
 #include <tolvane/KaIMpSurfelCollection.h>
@@ -15,7 +17,7 @@
 ///
 /// Threads: no state of its own; one map may serve several threads as long as the flag vector
 /// is not changed meanwhile.
-class KaCMpDeleteSamples : public KaIMpSurfelCollection {
+class TOLVANE_API KaCMpDeleteSamples : public KaIMpSurfelCollection {
  public:
   /// deleteFlags: kept by address.
   explicit KaCMpDeleteSamples(const std::vector<unsigned int>& deleteFlags);

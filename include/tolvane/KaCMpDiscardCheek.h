@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include "container/KaAMpFtSurfelCollection.h"
 
 /// Removes the cheek surfels: every surfel whose tissue-type code is neither 0 (tooth) nor 1,
@@ -9,7 +11,7 @@
 ///
 /// Threads: stateless; one object may serve several threads on different collections, but one
 /// collection must not be filtered from two threads at once.
-class KaCMpDiscardCheek : public KaAMpFtSurfelCollection {
+class TOLVANE_API KaCMpDiscardCheek : public KaAMpFtSurfelCollection {
  public:
   KaCMpDiscardCheek();
   KaCMpDiscardCheek(const KaCMpDiscardCheek& other);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include "container/KaAMpFtSurfelCollection.h"
 
 /// Removes every surfel whose quality q satisfies fMinQuality <= q <= fMaxQuality (both ends
@@ -10,7 +12,7 @@
 ///
 /// Threads: the bounds are fixed at construction; one object may serve several threads on
 /// different collections, but one collection must not be filtered from two threads at once.
-class KaCMpDiscardQualityRange : public KaAMpFtSurfelCollection {
+class TOLVANE_API KaCMpDiscardQualityRange : public KaAMpFtSurfelCollection {
  public:
   /// Qualities (0..1) from fMinQuality to fMaxQuality, inclusive, are removed.
   KaCMpDiscardQualityRange(float fMinQuality, float fMaxQuality);

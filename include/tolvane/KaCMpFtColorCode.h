@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <vector>
 
 #include "container/KaAMpFtSurfelCollection.h"
@@ -23,7 +25,7 @@ class KaCColorCoder;
 /// Threads: the shared coder is set without a lock, so filters without a coder of their own
 /// (and KaCMpFtColorCodeByQuality) must not run on two threads at once. With its own coder a
 /// filter keeps no shared state. One collection must not be filtered from two threads at once.
-class KaCMpFtColorCode : public KaAMpFtSurfelCollection {
+class TOLVANE_API KaCMpFtColorCode : public KaAMpFtSurfelCollection {
  public:
   /// fMinValue and fMaxValue: the values at the low and high ends of the scale. values: kept by
   /// address. pColorCoder: the coder to use, kept by address, or null for the shared default

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include "container/KaAMpFtSurfelCollection.h"
 
 /// Replaces surfel colours by false colours of the per-surfel value that the persistent setting
@@ -20,7 +22,7 @@
 ///
 /// Threads: because of the shared coder and the unlocked setting, calls must not run on two
 /// threads at once. The filter object itself does not change.
-class KaCMpFtColorCodeByQuality : public KaAMpFtSurfelCollection {
+class TOLVANE_API KaCMpFtColorCodeByQuality : public KaAMpFtSurfelCollection {
  public:
   /// The plane used by entity 8: offset and normal components (position units; the normal is
   /// used as given, not normalised).

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include "container/KaAMpFtSurfelCollection.h"
 
 /// Lambert colour compensation: brightens the colour of surfels whose normal turns away from
@@ -13,7 +15,7 @@
 ///
 /// Create with new and hold through CbSmartPointer<KaIFtSurfelCollection>. Keeps nothing by
 /// address and has no state: one object may run on different collections from several threads.
-class KaCMpFtColorCompensate : public KaAMpFtSurfelCollection {
+class TOLVANE_API KaCMpFtColorCompensate : public KaAMpFtSurfelCollection {
  public:
   KaCMpFtColorCompensate();
   KaCMpFtColorCompensate(const KaCMpFtColorCompensate& other);

@@ -1,12 +1,14 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include "container/KaAMpFtSurfelCollection.h"
 
 /// Turns every surfel normal around (the collection's FlipNormals; unset normals stay unset).
 /// Whatever the collection reports is passed on.
 ///
 /// Threads: stateless; one object may serve several threads on different collections.
-class KaCMpFtFlipSurfelNormals : public KaAMpFtSurfelCollection {
+class TOLVANE_API KaCMpFtFlipSurfelNormals : public KaAMpFtSurfelCollection {
  public:
   KaCMpFtFlipSurfelNormals();
   KaCMpFtFlipSurfelNormals(const KaCMpFtFlipSurfelNormals& other);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include "base/CbVector3f.h"
 #include "container/KaAMpFtSurfelCollection.h"
 
@@ -9,7 +11,7 @@
 ///
 /// Threads: the factors and flag are fixed at construction; one object may serve several
 /// threads on different collections.
-class KaCMpFtScaleSurfels : public KaAMpFtSurfelCollection {
+class TOLVANE_API KaCMpFtScaleSurfels : public KaAMpFtSurfelCollection {
  public:
   /// Factors for x, y and z.
   KaCMpFtScaleSurfels(const CbVector3f& scale, bool bScaleSurfelsFlag);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include "container/KaAMpFtSurfelCollection.h"
 #include "container/KaCCompressedColor.h"
 #include "tissue/KaCToothTissueMath.h"
@@ -18,7 +20,7 @@
 /// Create with new and hold through CbSmartPointer. Keeps nothing by address; its fields do not
 /// change after construction, so one classifier may run on different collections from several
 /// threads at once.
-class KaCMpFtSegmentTeethClassifier : public KaAMpFtSurfelCollection {
+class TOLVANE_API KaCMpFtSegmentTeethClassifier : public KaAMpFtSurfelCollection {
  public:
   /// Tissue types written.
   static constexpr unsigned char c_nToothTissue = 0;

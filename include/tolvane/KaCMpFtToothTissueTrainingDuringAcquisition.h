@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <tolvane/KaCMpFtSegmentTeethClassifier.h>
 
 #include "base/CbSmartPointer.h"
@@ -24,7 +26,7 @@
 /// operator without a lock: apply it from one filter list, whose critical section serialises
 /// the calls. A copy continues training independently from the same point with the same
 /// classifier.
-class KaCMpFtToothTissueTrainingDuringAcquisition : public KaAMpFtSurfelCollection {
+class TOLVANE_API KaCMpFtToothTissueTrainingDuringAcquisition : public KaAMpFtSurfelCollection {
  public:
   /// spClassifier may be null only if the classification branch can never run.
   KaCMpFtToothTissueTrainingDuringAcquisition(

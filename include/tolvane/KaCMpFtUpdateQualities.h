@@ -1,12 +1,14 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include "container/KaAMpFtSurfelCollection.h"
 
 /// Leaves the collection as it is: the filter operation does nothing, and the map returns an
 /// unchanged copy. It holds the place of a quality update in a filter list.
 ///
 /// Threads: stateless; one object may serve several threads.
-class KaCMpFtUpdateQualities : public KaAMpFtSurfelCollection {
+class TOLVANE_API KaCMpFtUpdateQualities : public KaAMpFtSurfelCollection {
  public:
   KaCMpFtUpdateQualities();
   KaCMpFtUpdateQualities(const KaCMpFtUpdateQualities& other);

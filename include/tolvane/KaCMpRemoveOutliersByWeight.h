@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <tolvane/KaIMpSurfelCollection.h>
 
 #include "base/CbMatrix4.h"
@@ -12,7 +14,7 @@
 /// map. Not reference-counted and has no in-place face.
 ///
 /// Threads: no state that changes; one map may serve several threads.
-class KaCMpRemoveOutliersByWeight : public KaIMpSurfelCollection {
+class TOLVANE_API KaCMpRemoveOutliersByWeight : public KaIMpSurfelCollection {
  public:
   /// transformation: kept by address. fValue1 to fValue3: stored for the derived class.
   KaCMpRemoveOutliersByWeight(const CbMatrix4Rd& transformation, float fValue1, float fValue2,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include "tissue/KaCSettingsValue.h"
 
 /// The library's seven persistent settings, in the section "Tolvane" of the settings store
@@ -10,7 +12,7 @@
 /// the library unloads.
 ///
 /// Threads: no locks; call the getters and setters from one thread at a time.
-class KaCTolvaneSettings {
+class TOLVANE_API KaCTolvaneSettings {
  public:
   KaCTolvaneSettings() = default;
   ~KaCTolvaneSettings() = default;

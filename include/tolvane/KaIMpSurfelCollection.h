@@ -1,10 +1,12 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 class KaCSurfelCollectionCCT;
 
 /// A map over one surfel collection: reads it and returns a newly allocated collection that
 /// the caller owns and deletes.
-class KaIMpSurfelCollection {
+class TOLVANE_API KaIMpSurfelCollection {
  public:
   virtual ~KaIMpSurfelCollection() = default;
   [[nodiscard]] virtual KaCSurfelCollectionCCT* operator()(

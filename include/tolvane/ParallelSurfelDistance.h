@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <vector>
 
 #include "base/CbMatrix4.h"
@@ -21,7 +23,7 @@ namespace tolvane {
 ///
 /// Threads: one object must not be used from two threads at once; several objects may measure
 /// the same collections at the same time.
-class ParallelSurfelDistance {
+class TOLVANE_API ParallelSurfelDistance {
  public:
   /// nThreads threads per Compute, the caller's included; 0 means one per core the system
   /// reports (at least 1).

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <tolvane/PhantomGeometry.h>
 #include <tolvane/PhantomLimits.h>
 #include <tolvane/PhantomVerdict.h>
@@ -37,7 +39,7 @@ namespace tolvane {
 /// Ownership: shares both collections (counted pointers) and only reads them; the caller must
 /// not change them while Run runs. Randomness: draws from the C library's rand() through the
 /// analyzer. Threads: one thread at a time per object, and none other using rand().
-class PhantomAnalysis {
+class TOLVANE_API PhantomAnalysis {
  public:
   struct Options {
     /// Number of planes of the analyzer, at least 7.
@@ -117,11 +119,11 @@ class PhantomAnalysis {
 /// The result as one JSON object (UTF-8): source, texts, analyzer and refined quantities with
 /// nominal values and deviations in µm, verdict with every check, attempts, planes, the
 /// pipeline's stages, durations and display points. The tool's --json prints it.
-[[nodiscard]] std::string PhantomResultToJson(const PhantomAnalysis::Result& result,
-                                              const std::string& strSource);
+[[nodiscard]] TOLVANE_API std::string PhantomResultToJson(const PhantomAnalysis::Result& result,
+                                                          const std::string& strSource);
 
 /// The note on the shearing that reports and help texts carry: on a perfect phantom the
 /// shearing reads 27, 30, 8 and 58 µm off the nominal values.
-[[nodiscard]] const char* PhantomShearingNote();
+[[nodiscard]] TOLVANE_API const char* PhantomShearingNote();
 
 }  // namespace tolvane

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 namespace tolvane {
 
 /// The limits of the checks that judge a phantom analysis (docs/phantom.md, "Verdict"). The
@@ -8,7 +10,7 @@ namespace tolvane {
 /// limit sits well between the two, measured on generated scans with noise up to 20 µm,
 /// normals scattered by up to 10 degrees, poses, stray points and thinned faces. Lengths in
 /// millimetres, angles in degrees. A plain value; change any field before the analysis.
-struct PhantomLimits {
+struct TOLVANE_API PhantomLimits {
   /// Each of the seven faces keeps at least this share of the samples that the analysis keeps.
   /// The smallest face of a full scan holds about 6 %; a thinned or half-scanned face keeps
   /// 1 % and more. A plane that lost its face to another one, or holds stray points only, gets

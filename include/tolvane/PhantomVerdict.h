@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <string>
 #include <vector>
 
@@ -8,7 +10,7 @@ namespace tolvane {
 /// One check of a phantom analysis: what was measured, the limit it must keep and whether it
 /// kept it. A check passes when its value lies on the right side of its limit (at most the
 /// limit, or at least it when bMinimum is set); a value that is not a number never passes.
-struct PhantomCheck {
+struct TOLVANE_API PhantomCheck {
   std::string strName;  ///< short name, e.g. "plane residual"
   double fValue = 0.0;
   double fLimit = 0.0;
@@ -19,7 +21,7 @@ struct PhantomCheck {
 
 /// The verdict over a finished analysis: every check, and whether all of them passed. A plain
 /// value; holds no references.
-struct PhantomVerdict {
+struct TOLVANE_API PhantomVerdict {
   bool bPass = false;
   std::vector<PhantomCheck> vecChecks;
 

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <mutex>
 
 /// A lock that one thread at a time can hold. It is re-entrant: the thread that holds it may
 /// enter it again (and must leave it as often), so nested filter lists cannot deadlock on
 /// themselves. Not copyable; a copy of an object that owns one gets a fresh, unlocked section.
-class CbCriticalSection {
+class TOLVANE_API CbCriticalSection {
  public:
   CbCriticalSection() = default;
   CbCriticalSection(const CbCriticalSection&) = delete;
@@ -25,7 +27,7 @@ class CbCriticalSection {
 };
 
 /// Enters a critical section for the lifetime of the guard.
-class CbCriticalSectionGuard {
+class TOLVANE_API CbCriticalSectionGuard {
  public:
   explicit CbCriticalSectionGuard(CbCriticalSection& cs) : m_cs(cs) { m_cs.Enter(); }
   ~CbCriticalSectionGuard() { m_cs.Leave(); }

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <stdexcept>
 #include <string>
 
 /// Exception of the base layer. Carries the function that raised it, the source file and the
 /// line, besides a message. Every error the library reports is a CbException or derived from it.
-class CbException : public std::runtime_error {
+class TOLVANE_API CbException : public std::runtime_error {
  public:
   CbException(const std::string& function, const std::string& file, int line,
               const std::string& message);
@@ -25,7 +27,7 @@ class CbException : public std::runtime_error {
 
 /// Raised by the base layer's containers (lists, arrays) when they cannot get memory or are
 /// used out of range.
-class CbExceptionContainer : public CbException {
+class TOLVANE_API CbExceptionContainer : public CbException {
  public:
   using CbException::CbException;
 };

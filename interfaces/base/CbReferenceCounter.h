@@ -1,16 +1,18 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <atomic>
 
 class IReferenceCounted;
 class CbCriticalSection;
 
 /// The lock that guards every release to zero and every weak link, process-wide.
-CbCriticalSection& ReferenceCounter_GetCriticalSection();
+TOLVANE_API CbCriticalSection& ReferenceCounter_GetCriticalSection();
 
 /// One entry of a counter's weak-link list: the address of a weak holder's object pointer,
 /// which is set to null when the object dies.
-struct CbWeakLink {
+struct TOLVANE_API CbWeakLink {
   const IReferenceCounted** ppTarget = nullptr;
   CbWeakLink* pNext = nullptr;
 };

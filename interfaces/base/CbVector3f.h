@@ -1,10 +1,12 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <cmath>
 
 /// Three 32-bit floats: a position or a direction. A plain value type of exactly 12 bytes, so
 /// arrays of it can be read through a pointer and a byte stride.
-struct CbVector3f {
+struct TOLVANE_API CbVector3f {
   float x = 0.0f;
   float y = 0.0f;
   float z = 0.0f;

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include "base/CbReferenceCounter.h"
 
 /// Base of every object that is shared through CbSmartPointer. The object owns its counter;
 /// holders count through getReferenceCounter().
-class IReferenceCounted {
+class TOLVANE_API IReferenceCounted {
  public:
   virtual ~IReferenceCounted() = default;
   [[nodiscard]] virtual const CbReferenceCounter<unsigned int>& getReferenceCounter() const = 0;
@@ -19,7 +21,7 @@ class IReferenceCounted {
 /// ReferenceCounter_GetCriticalSection(), checks again that the count is still zero, detaches
 /// the weak links, leaves the lock and destroys the object: through the counter's deleter if
 /// one is set, otherwise through its virtual destructor.
-void CbReleaseReference(const IReferenceCounted* pObject) noexcept;
+TOLVANE_API void CbReleaseReference(const IReferenceCounted* pObject) noexcept;
 
 /// Takes one counted reference to the object.
 inline void CbAddReference(const IReferenceCounted* pObject) noexcept {

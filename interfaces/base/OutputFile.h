@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -26,7 +28,7 @@ namespace tolvane {
 /// or SIGHUP once RemoveTemporariesOnSignals() has been called. Errors throw CbException whose
 /// message names the path and the system's reason. Writes are buffered (1 MiB). Not copyable;
 /// one object belongs to one thread, but objects on several threads may live at once.
-class OutputFile {
+class TOLVANE_API OutputFile {
  public:
   explicit OutputFile(std::string strPath, bool bDashIsStdout = true);
   ~OutputFile();
@@ -68,6 +70,6 @@ class OutputFile {
 };
 
 /// Writes strText to strPath through an OutputFile.
-void WriteOutputFile(const std::string& strPath, std::string_view strText);
+TOLVANE_API void WriteOutputFile(const std::string& strPath, std::string_view strText);
 
 }  // namespace tolvane

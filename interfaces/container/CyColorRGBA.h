@@ -1,9 +1,11 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <cstdint>
 
 /// Packing of a floating-point RGBA colour.
-class CyColorRGBA {
+class TOLVANE_API CyColorRGBA {
  public:
   /// Packs four components in 0..1 as 0xAARRGGBB. Each is clamped to 0..1 (NaN gives 0) and
   /// rounded to the nearest byte, so (0.5, 0.5, 0.5, 1.0) gives 0xFF808080, mid grey.

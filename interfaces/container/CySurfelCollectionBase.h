@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <cstddef>
 #include <memory>
 #include <vector>
@@ -13,7 +15,7 @@
 /// Arrays of 32 KiB and more come from a process-wide cache of recently freed blocks (at most 64
 /// blocks and 256 MiB, thread-safe), so that collections built and dropped over and over, as
 /// compactions do, reuse memory that is already mapped instead of paying for fresh pages each time.
-class CyAttributeContainer {
+class TOLVANE_API CyAttributeContainer {
  public:
   CyAttributeContainer() = default;
   CyAttributeContainer(const CyAttributeContainer& other);
@@ -64,7 +66,7 @@ class CyAttributeContainer {
 };
 
 /// A reference-counted surfel storage as the general library sees it: an attribute container.
-class CySurfelCollectionBase : public IReferenceCounted {
+class TOLVANE_API CySurfelCollectionBase : public IReferenceCounted {
  public:
   ~CySurfelCollectionBase() override = default;
   [[nodiscard]] virtual CyAttributeContainer& GetAttributeContainer() = 0;
@@ -73,7 +75,7 @@ class CySurfelCollectionBase : public IReferenceCounted {
 
 /// The storage a KaCSurfelContainer keeps its surfels in; shared with whoever asks for it
 /// through GetCySurfelCollection.
-class CySurfelCollectionStatic : public CySurfelCollectionBase {
+class TOLVANE_API CySurfelCollectionStatic : public CySurfelCollectionBase {
  public:
   CySurfelCollectionStatic() = default;
   CySurfelCollectionStatic(const CySurfelCollectionStatic& other)

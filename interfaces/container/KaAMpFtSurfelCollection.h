@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <tolvane/KaIFtSurfelCollection.h>
 #include <tolvane/KaIMpSurfelCollection.h>
 
@@ -11,7 +13,8 @@
 ///
 /// A subclass overrides the filter operator and brings the map back into scope with
 /// `using KaAMpFtSurfelCollection::operator();`.
-class KaAMpFtSurfelCollection : public KaIMpSurfelCollection, public KaIFtSurfelCollection {
+class TOLVANE_API KaAMpFtSurfelCollection : public KaIMpSurfelCollection,
+                                            public KaIFtSurfelCollection {
  public:
   KaAMpFtSurfelCollection() = default;
   KaAMpFtSurfelCollection(const KaAMpFtSurfelCollection& other)

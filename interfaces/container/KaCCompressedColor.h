@@ -1,8 +1,10 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 /// A colour as three bytes R, G, B, in this order and without padding, as the colour attribute
 /// (108) of a collection stores it.
-struct KaCCompressedColor {
+struct TOLVANE_API KaCCompressedColor {
   unsigned char r = 0;
   unsigned char g = 0;
   unsigned char b = 0;

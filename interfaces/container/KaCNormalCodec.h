@@ -1,12 +1,14 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include "base/CbVector3f.h"
 
 /// The 16-bit quantized normal code of a surfel. Bits 15, 14, 13 negate x, y, z; of the low 13
 /// bits i, a = i / 128 and b = i mod 128, folded to (127 - a, 127 - b) when a + b > 127; the
 /// normal is (a + 0.5, b + 0.5, 126.5 - a - b) normalised. Low bits 8128 mean "no normal" and
 /// decode to the zero vector in every octant.
-class KaCNormalCodec {
+class TOLVANE_API KaCNormalCodec {
  public:
   static constexpr unsigned short c_nUnsetCode = 8128;
 

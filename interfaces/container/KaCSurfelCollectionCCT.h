@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <memory>
 #include <mutex>
 
@@ -19,7 +21,7 @@ class CyKdTree;
 /// Support structures (kd-tree, average density) are built lazily, once, even when several
 /// threads ask at the same time, and dropped by ResetSupportStructures(). The accessors returned
 /// by reference are the collection's own and follow UpdateAccessors().
-class KaCSurfelCollectionCCT : public KaCSurfelContainer {
+class TOLVANE_API KaCSurfelCollectionCCT : public KaCSurfelContainer {
  public:
   explicit KaCSurfelCollectionCCT(unsigned int nCount = 0, bool bInitDefaults = true,
                                   ESurfelAttributeSet eSet = eSurfelAttributeSetFull,

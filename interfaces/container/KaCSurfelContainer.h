@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <cstddef>
 #include <vector>
 
@@ -15,7 +17,7 @@
 ///
 /// Threads: const operations may run from several threads at once; nothing may change the
 /// collection meanwhile.
-class KaCSurfelContainer : public IReferenceCounted {
+class TOLVANE_API KaCSurfelContainer : public IReferenceCounted {
  public:
   /// nCount surfels of the given attribute set, sharing the ray image (which may be null). With
   /// bInitDefaults the surfels start with an unset normal, quality 1, tissue type 0, no boundary

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <cmath>
 
 /// Accessors of the per-surfel values that a collection may store packed: quality, tissue type
@@ -9,7 +11,7 @@
 
 /// Quality: a float in 0..1, stored either as a float (attribute 104) or as trunc(q x 15) in
 /// bits 3-6 of the flag byte (attribute 103), clamped to 0..15, NaN stored as 0.
-class KaCQualityAccessor {
+class TOLVANE_API KaCQualityAccessor {
  public:
   class Proxy {
    public:

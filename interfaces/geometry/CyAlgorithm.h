@@ -1,8 +1,10 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 /// Base of computations that take their input first and deliver their output after Compute.
 /// Not synchronised: one thread at a time per object.
-class CyAlgorithm {
+class TOLVANE_API CyAlgorithm {
  public:
   /// What Compute is asked to do. eComputeOutput (1) runs the computation.
   enum EComputeFlags : unsigned int { eComputeNone = 0, eComputeOutput = 1 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <memory>
 
 #include "base/CbVector3f.h"
@@ -9,7 +11,7 @@
 /// leaves, so it does not depend on the storage it was built from and a query reads nearby
 /// memory whatever order that storage had. Indices are always those of the points as given.
 /// Immutable after construction: any number of threads may query it at once.
-class CyKdTree {
+class TOLVANE_API CyKdTree {
  public:
   /// Builds the tree over nCount points read at pPoints with a byte stride of nStride (the
   /// storage is read only during construction).

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <vector>
 
 #include "base/CbVector3f.h"
@@ -8,7 +10,7 @@
 /// Query object over a CyKdTree: holds the result of the last query. Keeps the tree's address;
 /// the tree must outlive it. One query object per thread; any number of them may share a tree.
 /// A single-nearest query without self-exclusion allocates nothing.
-class CyKdTreeInterface {
+class TOLVANE_API CyKdTreeInterface {
  public:
   /// bExcludeSelf: when true, no point at distance 0 is reported, duplicates included (queries
   /// of a tree's own points). The library builds it with false.

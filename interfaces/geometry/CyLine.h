@@ -1,11 +1,13 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include "base/CbVector3f.h"
 
 /// An infinite straight line in 3D: a point on it and a unit direction (millimetres in this
 /// library). A default-constructed line is empty (IsValid() false) until a plane intersection
 /// fills it. A plain value type; no sharing, no locking.
-class CyLine {
+class TOLVANE_API CyLine {
  public:
   /// An empty line: point and direction are zero, IsValid() is false.
   CyLine() = default;

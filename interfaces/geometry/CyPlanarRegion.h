@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include "base/CbVector3f.h"
 #include "geometry/CyLine.h"
 
@@ -7,7 +9,7 @@
 /// exactly as given, neither normalised nor oriented; the distance and intersection operations
 /// assume it is of unit length, as the normals that the library passes are. A value type with a
 /// virtual destructor; no locking.
-class CyPlanarRegion {
+class TOLVANE_API CyPlanarRegion {
  public:
   /// Normal and point are zero.
   CyPlanarRegion() = default;

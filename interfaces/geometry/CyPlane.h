@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <cmath>
 
 #include "base/CbVector3f.h"
@@ -13,7 +15,7 @@
 /// value to drop outliers; with the magnitude it trims both sides of the plane alike, while a
 /// signed value would trim one side only and shift every refitted plane by about a quarter of
 /// the noise (see docs/phantom.md).
-class CyPlane : public CyPlanarRegion {
+class TOLVANE_API CyPlane : public CyPlanarRegion {
  public:
   CyPlane() = default;
   /// The plane through point with the given normal (kept as given).

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include "base/CbArray.h"
 #include "base/CbMatrix4.h"
 #include "base/CbVector3f.h"
@@ -12,7 +14,7 @@
 /// reflections. Units are those of the points.
 ///
 /// SetInput copies both sets; nothing is kept by address. Not synchronised.
-class CyProcrustes : public CyAlgorithm {
+class TOLVANE_API CyProcrustes : public CyAlgorithm {
  public:
   CyProcrustes() = default;
   ~CyProcrustes() override = default;

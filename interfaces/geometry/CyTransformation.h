@@ -1,12 +1,14 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include "base/CbMatrix4.h"
 #include "base/CbVector3f.h"
 
 /// A transformation of 3D points by a 4 x 4 single-precision matrix (column-major, acting on
 /// column vectors), applied as a homogeneous transform. Starts as the identity. A value type;
 /// no locking.
-class CyTransformation {
+class TOLVANE_API CyTransformation {
  public:
   CyTransformation() = default;
   explicit CyTransformation(const CbMatrix4Rf& matrix) noexcept : m_matrix(matrix) {}

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 /// Small dense linear algebra for fitting.
-class KaCCorrMath {
+class TOLVANE_API KaCCorrMath {
  public:
   /// Eigen-decomposition of the symmetric n x n matrix given as its packed lower triangle, row
   /// by row: (0,0), (1,0), (1,1), (2,0), (2,1), (2,2), ... (n(n+1)/2 values). Writes the n

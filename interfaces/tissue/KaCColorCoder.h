@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <cstdint>
 #include <cstring>
 
@@ -71,7 +73,7 @@ inline constexpr Scale c_scale = BuildScale();
 /// The range and the integer mode are plain settings that callers may change at any time.
 /// SetColor is const and keeps no state: one coder may serve several threads as long as no one
 /// changes its range or mode meanwhile.
-class KaCColorCoder {
+class TOLVANE_API KaCColorCoder {
  public:
   /// Colour of a value that is not a number: magenta, which the scale never reaches and which
   /// stays apart from the mid grey that callers use for surfels without a value.

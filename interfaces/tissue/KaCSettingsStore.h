@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <string>
 
 #include "tissue/KaISettingsStore.h"
@@ -13,7 +15,7 @@
 /// lock on "NAME.lock" beside the file (beside the file a link leads to) while it reads the
 /// file again and writes it, and it writes only the keys this process changed over what the
 /// file holds then, so that concurrent writers lose no update.
-class KaCSettingsStore final : public KaISettingsStore {
+class TOLVANE_API KaCSettingsStore final : public KaISettingsStore {
  public:
   [[nodiscard]] static KaCSettingsStore& Instance();
 

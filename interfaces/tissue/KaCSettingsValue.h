@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <string>
 
 #include "tissue/KaISettingsStore.h"
@@ -12,7 +14,7 @@
 /// writes its file once the last value is gone (library unload).
 ///
 /// Threads: none of this is locked; use a value from one thread at a time.
-class KaCSettingsValueBase {
+class TOLVANE_API KaCSettingsValueBase {
  public:
   KaCSettingsValueBase(const char* szSection, const char* szKey,
                        KaISettingsStore& store = KaISettingsStore::GetProcessStore());
@@ -51,12 +53,12 @@ class KaCSettingsValueBase {
 
 /// Text forms of the stored types: bool as true/false (also 1/0, yes/no, on/off when read),
 /// float with nine significant digits (nan and inf allowed), int in decimal.
-bool KaParseSettingText(const std::string& strText, bool& bValue);
-bool KaParseSettingText(const std::string& strText, float& fValue);
-bool KaParseSettingText(const std::string& strText, int& iValue);
-std::string KaFormatSettingText(bool bValue);
-std::string KaFormatSettingText(float fValue);
-std::string KaFormatSettingText(int iValue);
+TOLVANE_API bool KaParseSettingText(const std::string& strText, bool& bValue);
+TOLVANE_API bool KaParseSettingText(const std::string& strText, float& fValue);
+TOLVANE_API bool KaParseSettingText(const std::string& strText, int& iValue);
+TOLVANE_API std::string KaFormatSettingText(bool bValue);
+TOLVANE_API std::string KaFormatSettingText(float fValue);
+TOLVANE_API std::string KaFormatSettingText(int iValue);
 
 /// A typed persistent value with its default.
 template <class T>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <array>
 #include <cstdint>
 
@@ -27,7 +29,7 @@
 ///
 /// Threads: the threshold is an atomic that any thread may read and set. A statistics object is
 /// a plain value: one thread at a time may change it. Holds no pointers and allocates nothing.
-class KaCToothTissueMath {
+class TOLVANE_API KaCToothTissueMath {
  public:
   /// Degrees added to a hue before it is binned and before it is compared with the threshold.
   static constexpr int c_iHueOffset = 120;

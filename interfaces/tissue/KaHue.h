@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 namespace ka_hue_detail {
 
 // Maximum and minimum of two bytes by arithmetic, which the compiler keeps free of branches.
@@ -47,4 +49,4 @@ inline int HueOf(int r, int g, int b) noexcept {
 
 /// KaComputeHue of n colours stored as consecutive R, G, B bytes, into pHues, computed in
 /// vector registers where the processor has them.
-void KaComputeHues(const unsigned char* pRgb, unsigned int n, int* pHues) noexcept;
+TOLVANE_API void KaComputeHues(const unsigned char* pRgb, unsigned int n, int* pHues) noexcept;

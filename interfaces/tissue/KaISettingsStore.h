@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tolvane/Export.h>
+
 #include <string>
 
 class KaCSettingsValueBase;
@@ -9,7 +11,7 @@ class KaCSettingsValueBase;
 /// The store decides where the texts live and when they are written.
 ///
 /// Threads: like the values, a store is used from one thread at a time.
-class KaISettingsStore {
+class TOLVANE_API KaISettingsStore {
  public:
   virtual ~KaISettingsStore() = default;
 
