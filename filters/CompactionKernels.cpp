@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "base/CpuDispatch.h"
+
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
 #define TOLVANE_COMPACTION_AVX2 1
@@ -56,12 +58,6 @@ ShuffleTables BuildTables() {
 const ShuffleTables& Tables() {
   static const ShuffleTables s_tables = BuildTables();
   return s_tables;
-}
-
-bool HasAvx2() {
-  // Asked once; a plain check rather than an ifunc, which sanitizer runtimes cannot take.
-  static const bool s_bAvx2 = __builtin_cpu_supports("avx2");
-  return s_bAvx2;
 }
 
 __attribute__((target("avx2"))) std::size_t CountOnesAvx2(const unsigned char* p, std::size_t n) {
@@ -154,7 +150,7 @@ __attribute__((target("avx2"))) void CompactAttributeAvx2(const ShuffleTables& t
 
 std::size_t CountRemovalMarks(const unsigned char* pMarks, std::size_t n) noexcept {
 #ifdef TOLVANE_COMPACTION_AVX2
-  if (HasAvx2()) return CountOnesAvx2(pMarks, n);
+  if (tolvane::HasAvx2()) return CountOnesAvx2(pMarks, n);
 #endif
   return static_cast<std::size_t>(std::count(pMarks, pMarks + n, static_cast<unsigned char>(1)));
 }
@@ -163,7 +159,7 @@ CompactionProgress CompactLeadingGroups(const CompactionPlan& plan, const unsign
                                         std::size_t nEnd, std::size_t nKept) {
   CompactionProgress progress;
 #ifdef TOLVANE_COMPACTION_AVX2
-  if (!HasAvx2() || !s_bVectorsEnabled.load(std::memory_order_relaxed)) return progress;
+  if (!tolvane::HasAvx2() || !s_bVectorsEnabled.load(std::memory_order_relaxed)) return progress;
   for (int k = 0; k < 6; ++k) {
     if (plan.nSrcStride[k] != c_anCompactionElementSize[k] ||
         plan.nDstStride[k] != c_anCompactionElementSize[k]) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "base/CpuDispatch.h"
 #include "container/KaCNormalCodec.h"
 
 const float KaCMpFtColorCompensate::ms_fSpecularity = 230.0f;
@@ -97,11 +98,11 @@ void KaCMpFtColorCompensate::colorCompensateLambert(KaCSurfelCollectionCCT& coll
   const float fSpecularSum = 3.0f * ms_fSpecularity;
 
   if (colors.nStride == 3 && normals.nStride == 2) {
-    static const bool s_bAvx2 = __builtin_cpu_supports("avx2");
+    const bool bAvx2 = tolvane::HasAvx2();
     for (unsigned int i0 = 0; i0 < collection.GetNrSurfels(); i0 += c_nBlock) {
       const unsigned int n = std::min(c_nBlock, collection.GetNrSurfels() - i0);
       auto* const pRgb = reinterpret_cast<unsigned char*>(&colors[i0]);
-      if (s_bAvx2) {
+      if (bAvx2) {
         CompensateBlockAvx2(pRgb, &normals[i0], n, pFactors, fSpecularSum);
       } else {
         CompensateBlockBaseline(pRgb, &normals[i0], n, pFactors, fSpecularSum);

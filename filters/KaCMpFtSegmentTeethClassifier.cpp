@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <typeinfo>
 
+#include "base/CpuDispatch.h"
 #include "tissue/KaHue.h"
 
 namespace {
@@ -139,7 +140,7 @@ void KaCMpFtSegmentTeethClassifier::ClassifySurfels(KaCSurfelCollectionCCT& coll
       // C's remainder keeps the dividend's sign, as in the per-colour decision.
       toothByHue[hue] = (hue + m_iHueOffset) % 360 > m_iToothTissueThreshold ? 1 : 0;
     }
-    static const bool s_bAvx2 = __builtin_cpu_supports("avx2");
+    const bool bAvx2 = tolvane::HasAvx2();
     int hues[c_nBlock];
     unsigned char tooth[c_nBlock];
     for (unsigned int i0 = 0; i0 < collection.GetNrSurfels(); i0 += c_nBlock) {
@@ -147,7 +148,7 @@ void KaCMpFtSegmentTeethClassifier::ClassifySurfels(KaCSurfelCollectionCCT& coll
       KaComputeHues(reinterpret_cast<const unsigned char*>(&colors[i0]), n, hues);
       for (unsigned int k = 0; k < n; ++k) tooth[k] = toothByHue[hues[k]];
       float* pBlockQuality = pQuality != nullptr ? pQuality + i0 : nullptr;
-      if (s_bAvx2) {
+      if (bAvx2) {
         WriteBlockAvx2(tooth, &flags[i0], pBlockQuality, n, m_fGingivaQuality);
       } else {
         WriteBlockBaseline(tooth, &flags[i0], pBlockQuality, n, m_fGingivaQuality);

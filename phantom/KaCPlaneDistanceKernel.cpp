@@ -7,6 +7,7 @@
 #include <limits>
 #include <memory>
 
+#include "base/CpuDispatch.h"
 #include "container/KaCNormalCodec.h"
 #include "container/KaSurfelAttributes.h"
 
@@ -55,15 +56,10 @@ void DistanceLoopBaseline(const float* __restrict px, const float* __restrict py
   DistanceLoopImpl(px, py, pz, mx, my, mz, n, plane, pOut);
 }
 
-bool HasAvx2() {
-  static const bool s_bAvx2 = __builtin_cpu_supports("avx2");
-  return s_bAvx2;
-}
-
 void DistanceLoop(const float* px, const float* py, const float* pz, const float* mx,
                   const float* my, const float* mz, std::size_t n, const CyPlane& plane,
                   float* pOut) {
-  if (HasAvx2()) {
+  if (tolvane::HasAvx2()) {
     DistanceLoopAvx2(px, py, pz, mx, my, mz, n, plane, pOut);
   } else {
     DistanceLoopBaseline(px, py, pz, mx, my, mz, n, plane, pOut);
@@ -360,7 +356,8 @@ void KaCPlaneDistanceKernel::AngleRows::Fill(const CyPlane* pPlanes, std::size_t
 
 bool KaCPlaneDistanceKernel::UsesAngleRows(const KaCSurfelCollectionCCT& samples,
                                            std::size_t nPlanes) {
-  return HasAvx2() && nPlanes <= c_nRowLanes && samples.GetNrSurfels() >= c_nMinRowSamples &&
+  return tolvane::HasAvx2() && nPlanes <= c_nRowLanes &&
+         samples.GetNrSurfels() >= c_nMinRowSamples &&
          samples.GetAccessor<CbVector3f>(eSurfelAttributePosition).nStride == sizeof(CbVector3f) &&
          samples.GetNormalAccessor().nStride == sizeof(unsigned short);
 }
@@ -441,7 +438,7 @@ void KaCPlaneDistanceKernel::KMeansSweeps::GetClusters(
 }
 void KaCPlaneDistanceKernel::KMeansSweeps::AddScatter(const CbVector3f* pCentroids,
                                                       tolvane::PlaneFit::Scatter* pScatter) const {
-  if (HasAvx2()) {
+  if (tolvane::HasAvx2()) {
     AddScatterAvx2(m_samples, m_labels.data(), pCentroids, m_nPlanes, pScatter);
     return;
   }

@@ -1,5 +1,7 @@
 #include "tissue/KaHue.h"
 
+#include "base/CpuDispatch.h"
+
 namespace {
 
 __attribute__((always_inline)) inline void HuesLoop(const unsigned char* __restrict pRgb,
@@ -23,9 +25,7 @@ void HuesBaseline(const unsigned char* pRgb, unsigned int n, int* pHues) {
 }  // namespace
 
 void KaComputeHues(const unsigned char* pRgb, unsigned int n, int* pHues) noexcept {
-  // Asked once; a plain check rather than an ifunc, which sanitizer runtimes cannot take.
-  static const bool s_bAvx2 = __builtin_cpu_supports("avx2");
-  if (s_bAvx2) {
+  if (tolvane::HasAvx2()) {
     HuesAvx2(pRgb, n, pHues);
   } else {
     HuesBaseline(pRgb, n, pHues);
