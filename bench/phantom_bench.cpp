@@ -1,6 +1,6 @@
-// The phantom analysis on generated scans: the whole Compute, one k-means pass, and the
-// sample-plane distance (vectorised acosf) against the scalar formula and a plain pass over
-// the same bytes.
+// The phantom analysis on generated scans: the trust layer around it, the whole Compute, one
+// k-means pass, and the sample-plane distance (vectorised acosf) against the scalar formula and a
+// plain pass over the same bytes.
 #include <malloc.h>
 
 #include <ctime>
@@ -14,6 +14,7 @@
 #include <benchmark/benchmark.h>
 
 #include <tolvane/KaCCalibrationPhantomCCTAnalyzer.h>
+#include <tolvane/PhantomAnalysis.h>
 #include "synth/PhantomScanGenerator.h"
 
 #include "BenchFloor.h"
@@ -160,6 +161,52 @@ void BM_KaCCalibrationPhantomCCTAnalyzer_ComputeThinnedClustering(benchmark::Sta
   ComputeAtScale(state, true, s_fSmallestNsPerSurfel);
 }
 BENCHMARK(BM_KaCCalibrationPhantomCCTAnalyzer_ComputeThinnedClustering)
+    ->Arg(c_nSmallestScan)
+    ->Arg(1000000)
+    ->Arg(4000000)
+    ->Arg(5000000)
+    ->Unit(benchmark::kMillisecond);
+
+// The whole trust layer (PhantomAnalysis with its default options: thinning to 200,000
+// clustering surfels, cleaning, alignment, attempts, refinement) on one collection used for
+// clustering and measurement, as `tolvane phantom` runs it. Counters as in ComputeAtScale.
+void BM_PhantomAnalysis_Run(benchmark::State& state) {
+  static double s_fSmallestNsPerSurfel = 0.0;
+  const auto n = static_cast<unsigned int>(state.range(0));
+  CyAttributeContainer::ReleaseCachedBlocks();
+  malloc_trim(0);
+  const double fBeforeScan = ResidentKb("VmRSS");
+  Probe::Collection scan = Scan(n);
+  CyAttributeContainer::ReleaseCachedBlocks();
+  malloc_trim(0);
+  const double fWithScan = ResidentKb("VmRSS");
+  ResetPeak();
+  int nAttempts = 0;
+  const double fCpu0 = ProcessCpuNs();
+  for (auto _ : state) {
+    std::srand(1);
+    const tolvane::PhantomAnalysis analysis(scan, scan, tolvane::PhantomAnalysis::Options());
+    const tolvane::PhantomAnalysis::Result r = analysis.Run();
+    nAttempts += r.nAttempts;
+    benchmark::DoNotOptimize(r.spColoured);
+  }
+  const double fCpuNs = ProcessCpuNs() - fCpu0;
+  const double fPeak = ResidentKb("VmHWM");
+  const double fNsPerSurfel = fCpuNs / static_cast<double>(state.iterations()) / n;
+  if (state.range(0) == c_nSmallestScan) s_fSmallestNsPerSurfel = fNsPerSurfel;
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+  state.counters["ns_per_surfel"] = fNsPerSurfel;
+  state.counters["per_surfel_vs_smallest"] = fNsPerSurfel / s_fSmallestNsPerSurfel;
+  state.counters["scan_B_per_surfel"] = (fWithScan - fBeforeScan) * 1024.0 / n;
+  state.counters["peak_B_per_surfel"] = (fPeak - fBeforeScan) * 1024.0 / n;
+  state.counters["analysis_B_per_surfel"] = (fPeak - fWithScan) * 1024.0 / n;
+  state.counters["attempts"] =
+      benchmark::Counter(static_cast<double>(nAttempts), benchmark::Counter::kAvgIterations);
+  tolvane_bench::ReportFloorRatio(
+      state, tolvane_bench::ReadPassSeconds(
+                 {{n * sizeof(CbVector3f), false}, {n * sizeof(unsigned short), false}}));
+}
+BENCHMARK(BM_PhantomAnalysis_Run)
     ->Arg(c_nSmallestScan)
     ->Arg(1000000)
     ->Arg(4000000)

@@ -4,6 +4,7 @@
 #include <tolvane/KaCMpFtColorCode.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -80,20 +81,98 @@ Fit FitPoints(const std::vector<D3>& points) {
   return fit;
 }
 
-// The plane of a cluster, refitted twice without the samples beyond three RMS residuals, so
-// that stray points the analyzer kept do not tilt it.
-Fit RefitCluster(std::vector<D3> points) {
-  Fit fit = FitPoints(points);
-  for (int round = 0; round < 2 && fit.fRms > 0.0; ++round) {
-    const double limit = 3.0 * fit.fRms;
-    const auto end = std::remove_if(points.begin(), points.end(), [&](const D3& p) {
-      return !(std::fabs(Dot(Sub(p, fit.centroid), fit.normal)) <= limit);
-    });
-    if (end == points.end()) break;
-    points.erase(end, points.end());
-    fit = FitPoints(points);
+// The label of a sample in no plane.
+constexpr unsigned short c_nNoPlane = 0xFFFF;
+
+// FitPoints for every plane at once, on the samples labelled with its index: the same sums in
+// the same (sample) order, so the same fits, from three passes over the positions and labels
+// instead of a copy of every plane's points. Only planes marked in bRefit are fitted.
+void FitLabelled(const KaTAttributeAccessor<const CbVector3f>& positions, unsigned int nSamples,
+                 const std::vector<unsigned short>& labels, const std::vector<char>& bRefit,
+                 std::vector<Fit>& fits) {
+  const std::size_t nPlanes = fits.size();
+  std::vector<D3> centroids(nPlanes);
+  std::vector<std::size_t> counts(nPlanes, 0);
+  for (unsigned int s = 0; s < nSamples; ++s) {
+    const unsigned short l = labels[s];
+    if (l == c_nNoPlane || !bRefit[l]) continue;
+    const D3 p = FromFloat(positions[s]);
+    D3& c = centroids[l];
+    c = {c.x + p.x, c.y + p.y, c.z + p.z};
+    ++counts[l];
   }
-  return fit;
+  std::vector<std::array<double, 6>> packed(nPlanes, {0.0, 0.0, 0.0, 0.0, 0.0, 0.0});
+  for (std::size_t i = 0; i < nPlanes; ++i) {
+    if (bRefit[i]) centroids[i] = Scaled(centroids[i], 1.0 / static_cast<double>(counts[i]));
+  }
+  for (unsigned int s = 0; s < nSamples; ++s) {
+    const unsigned short l = labels[s];
+    if (l == c_nNoPlane || !bRefit[l]) continue;
+    const D3 d = Sub(FromFloat(positions[s]), centroids[l]);
+    std::array<double, 6>& q = packed[l];
+    q[0] += d.x * d.x;
+    q[1] += d.y * d.x;
+    q[2] += d.y * d.y;
+    q[3] += d.z * d.x;
+    q[4] += d.z * d.y;
+    q[5] += d.z * d.z;
+  }
+  std::vector<char> bFitted(nPlanes, 0);
+  for (std::size_t i = 0; i < nPlanes; ++i) {
+    if (!bRefit[i]) continue;
+    fits[i] = Fit();
+    if (counts[i] < 3) continue;
+    double vectors[9];
+    double values[3];
+    KaCCorrMath::semi_definite_symmetric(packed[i].data(), 3, vectors, values);
+    fits[i].normal = {vectors[6], vectors[7], vectors[8]};
+    fits[i].centroid = centroids[i];
+    bFitted[i] = 1;
+  }
+  std::vector<double> sum2(nPlanes, 0.0);
+  for (unsigned int s = 0; s < nSamples; ++s) {
+    const unsigned short l = labels[s];
+    if (l == c_nNoPlane || !bFitted[l]) continue;
+    const double d = Dot(Sub(FromFloat(positions[s]), fits[l].centroid), fits[l].normal);
+    sum2[l] += d * d;
+  }
+  for (std::size_t i = 0; i < nPlanes; ++i) {
+    if (bFitted[i]) fits[i].fRms = std::sqrt(sum2[i] / static_cast<double>(counts[i]));
+  }
+}
+
+// The plane of every cluster, refitted twice without the samples beyond three RMS residuals,
+// so that stray points the analyzer kept do not tilt it. Labels of dropped samples are cleared.
+std::vector<Fit> RefitClusters(const KaTAttributeAccessor<const CbVector3f>& positions,
+                               unsigned int nSamples, std::vector<unsigned short>& labels,
+                               std::size_t nPlanes) {
+  std::vector<Fit> fits(nPlanes);
+  std::vector<char> bRefit(nPlanes, 1);
+  FitLabelled(positions, nSamples, labels, bRefit, fits);
+  for (int round = 0; round < 2; ++round) {
+    bool bAny = false;
+    for (std::size_t i = 0; i < nPlanes; ++i) {
+      bRefit[i] = fits[i].fRms > 0.0 && (round == 0 || bRefit[i]) ? 1 : 0;
+    }
+    std::vector<char> bDropped(nPlanes, 0);
+    for (unsigned int s = 0; s < nSamples; ++s) {
+      const unsigned short l = labels[s];
+      if (l == c_nNoPlane || !bRefit[l]) continue;
+      const Fit& fit = fits[l];
+      if (!(std::fabs(Dot(Sub(FromFloat(positions[s]), fit.centroid), fit.normal)) <=
+            3.0 * fit.fRms)) {
+        labels[s] = c_nNoPlane;
+        bDropped[l] = 1;
+      }
+    }
+    for (std::size_t i = 0; i < nPlanes; ++i) {
+      bRefit[i] = bRefit[i] && bDropped[i] ? 1 : 0;
+      bAny = bAny || bRefit[i];
+    }
+    if (!bAny) break;
+    FitLabelled(positions, nSamples, labels, bRefit, fits);
+  }
+  return fits;
 }
 
 // The point where three planes meet (Cramer's rule); NaN when they do not meet in one point.
@@ -232,32 +311,32 @@ void Evaluate(KaCCalibrationPhantomCCTAnalyzer& analyzer,
   }
   r.analyzer = phantom::Measure<float>(r.analyzerCorners, analyzer.GetNormal(0));
 
-  // The clusters, read back from the colours Compute gave the samples.
-  std::vector<std::vector<D3>> clusters(nPlanes);
+  // The clusters, read back from the colours Compute gave the samples, as a plane label per
+  // sample (one pass, no copies of the points).
   const unsigned int nSamples = samples.GetNrSurfels();
-  if (!palette.empty()) {
+  const auto positions = samples.GetAccessor<CbVector3f>(eSurfelAttributePosition);
+  const bool bLabelled = !palette.empty() && nPlanes < c_nNoPlane;
+  std::vector<unsigned short> labels(bLabelled ? nSamples : 0, c_nNoPlane);
+  if (bLabelled) {
     const auto colours = spColoured->GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
-    const auto positions = samples.GetAccessor<CbVector3f>(eSurfelAttributePosition);
     for (unsigned int s = 0; s < nSamples; ++s) {
       for (std::size_t v = 1; v < palette.size(); ++v) {
         if (palette[v] == colours[s]) {
-          clusters[v - 1].push_back(FromFloat(positions[s]));
+          labels[s] = static_cast<unsigned short>(v - 1);
           break;
         }
       }
     }
   }
-  attempt.fits.clear();
-  for (const auto& cluster : clusters) attempt.fits.push_back(RefitCluster(cluster));
+  attempt.fits = RefitClusters(positions, bLabelled ? nSamples : 0, labels, nPlanes);
   std::vector<Fit>& fits = attempt.fits;
   // The analyzer kept, per plane, the samples nearest to its own float plane, a band that is
   // off centre by the float drift. Twice more: every sample joins its nearest refitted plane
   // when within three RMS residuals of it, and the planes are refitted, so that the band is
   // centred on the plane it measures.
-  if (!palette.empty() && nSamples > 0) {
-    const auto positions = samples.GetAccessor<CbVector3f>(eSurfelAttributePosition);
+  if (bLabelled && nSamples > 0) {
     for (int round = 0; round < 2; ++round) {
-      std::vector<std::vector<D3>> near(nPlanes);
+      std::vector<std::size_t> counts(nPlanes, 0);
       for (unsigned int s = 0; s < nSamples; ++s) {
         const D3 p = FromFloat(positions[s]);
         double best = std::numeric_limits<double>::infinity();
@@ -266,11 +345,14 @@ void Evaluate(KaCCalibrationPhantomCCTAnalyzer& analyzer,
           const double d = std::fabs(Dot(Sub(p, fits[i].centroid), fits[i].normal));
           if (d < best && d <= std::max(3.0 * fits[i].fRms, 1e-4)) best = d, bestPlane = i;
         }
-        if (bestPlane < nPlanes) near[bestPlane].push_back(p);
+        labels[s] = bestPlane < nPlanes ? static_cast<unsigned short>(bestPlane) : c_nNoPlane;
+        if (bestPlane < nPlanes) ++counts[bestPlane];
       }
+      std::vector<char> bRefit(nPlanes, 0);
       for (std::size_t i = 0; i < nPlanes; ++i) {
-        if (std::isfinite(fits[i].fRms) && near[i].size() >= 3) fits[i] = FitPoints(near[i]);
+        bRefit[i] = std::isfinite(fits[i].fRms) && counts[i] >= 3 ? 1 : 0;
       }
+      FitLabelled(positions, nSamples, labels, bRefit, fits);
     }
   }
   // Rim normal from the rim towards the floor; walls keep the fitted sign.

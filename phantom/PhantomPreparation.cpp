@@ -197,6 +197,10 @@ CbSmartPointer<KaCSurfelCollectionCCT> InFrame(const KaCSurfelCollectionCCT& sca
   const CbVector3f* pTable = KaCNormalCodec::GetTable();
   auto outPositions = sp->GetAccessor<CbVector3f>(eSurfelAttributePosition);
   auto outCodes = sp->GetNormalAccessor();
+  // The turned code depends on the code alone: each distinct code is encoded once (encoding
+  // costs far more than the lookup), so a large scan costs at most 65,536 encodings.
+  constexpr unsigned int c_nUnknown = 0x10000;
+  std::vector<unsigned int> turnedCodes(0x10000, c_nUnknown);
   for (unsigned int i = 0; i < n; ++i) {
     const CbVector3f& p = positions[i];
     const double q[3] = {p.x, p.y, p.z};
@@ -204,16 +208,21 @@ CbSmartPointer<KaCSurfelCollectionCCT> InFrame(const KaCSurfelCollectionCCT& sca
     frame.ToFrame(q, r);
     outPositions[i] =
         CbVector3f(static_cast<float>(r[0]), static_cast<float>(r[1]), static_cast<float>(r[2]));
-    const CbVector3f& m = pTable[codes[i]];
-    if (m == CbVector3f()) {
-      outCodes[i] = codes[i];  // unset stays unset
-      continue;
+    const unsigned short code = codes[i];
+    unsigned int& turned = turnedCodes[code];
+    if (turned == c_nUnknown) {
+      const CbVector3f& m = pTable[code];
+      if (m == CbVector3f()) {
+        turned = code;  // unset stays unset
+      } else {
+        const double d[3] = {m.x, m.y, m.z};
+        double e[3];
+        for (int k = 0; k < 3; ++k) e[k] = Dot(frame.R[k], d);
+        turned = KaCNormalCodec::Encode(CbVector3f(
+            static_cast<float>(e[0]), static_cast<float>(e[1]), static_cast<float>(e[2])));
+      }
     }
-    const double d[3] = {m.x, m.y, m.z};
-    double e[3];
-    for (int k = 0; k < 3; ++k) e[k] = Dot(frame.R[k], d);
-    outCodes[i] = KaCNormalCodec::Encode(
-        CbVector3f(static_cast<float>(e[0]), static_cast<float>(e[1]), static_cast<float>(e[2])));
+    outCodes[i] = static_cast<unsigned short>(turned);
   }
   return sp;
 }
@@ -234,15 +243,19 @@ CbSmartPointer<const KaCSurfelCollectionCCT> WithoutStrayPoints(
   const unsigned int n = spScan->GetNrSurfels();
   constexpr unsigned int c_nNeighbours = 8;
   if (n < 2 * c_nNeighbours) return spScan;
-  const auto positions = spScan->GetAccessor<CbVector3f>(eSurfelAttributePosition);
   const auto codes = spScan->GetNormalAccessor();
   const CbVector3f* pTable = KaCNormalCodec::GetTable();
 
-  CyKdTreeInterface query(spScan->GetKdTree(), true);
+  const CyKdTree& tree = spScan->GetKdTree();
+  const unsigned int* pLeafOrder = tree.GetLeafOrder();
+  CyKdTreeInterface query(tree, true);
   std::vector<float> reach(n);
   std::vector<unsigned char> turned(n, 0);
-  for (unsigned int i = 0; i < n; ++i) {
-    const unsigned int found = query.QueryNeighbors(positions[i], c_nNeighbours);
+  // In the tree's leaf order, so that one query finds the nodes and points of the last one in
+  // the cache (in the storage's order the same queries take several times as long).
+  for (unsigned int j = 0; j < n; ++j) {
+    const unsigned int i = pLeafOrder[j];
+    const unsigned int found = query.QueryNeighbors(tree.GetPoint(i), c_nNeighbours);
     reach[i] = found == c_nNeighbours ? query.GetNeighborDistance2(found - 1)
                                       : std::numeric_limits<float>::infinity();
     CbVector3f mean;

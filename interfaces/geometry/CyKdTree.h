@@ -23,6 +23,10 @@ class TOLVANE_API CyKdTree {
   [[nodiscard]] unsigned int GetNrPoints() const noexcept;
   /// The tree's copy of point i (i < GetNrPoints()).
   [[nodiscard]] const CbVector3f& GetPoint(unsigned int i) const noexcept;
+  /// The points' indices in the order of the tree's leaves (GetNrPoints() of them): queries
+  /// made in this order visit the same nodes and points one after another, which on a large
+  /// tree is several times faster than the order of the storage.
+  [[nodiscard]] const unsigned int* GetLeafOrder() const noexcept;
   /// The nearest point to q: false when the tree is empty or q has a coordinate that is not
   /// finite. Of equally near points any one may be reported. A non-null pPosition receives the
   /// tree's copy of the point (read from memory the search has just visited).

@@ -145,6 +145,78 @@ bool SearchNearest(const Node* root, const CbVector3f* pPoints, const float q[3]
   return bFound;
 }
 
+// The k-nearest search of nanoflann (same visiting order, pruning test and insertion rule of
+// its KNNResultSet, so the same answer) over the leaf-ordered points, without nanoflann's
+// reads through the index array: the stack walk of SearchNearest with a sorted list of the k
+// best. pStored receives positions in leaf order; gives how many were found.
+unsigned int SearchKNearest(const Node* root, const CbVector3f* pPoints, const float q[3],
+                            unsigned int k, unsigned int* pStored, float* pDistances2) {
+  struct Pending {
+    const Node* node;
+    float fMin2;
+    float afOffset2[3];
+  };
+  Pending stack[c_nMaxDepth];
+  unsigned int nTop = 0;
+  stack[nTop++] = {root, 0.0f, {0.0f, 0.0f, 0.0f}};
+  unsigned int nCount = 0;
+  float fWorst2 = std::numeric_limits<float>::max();
+  while (nTop > 0) {
+    Pending cur = stack[--nTop];
+    if (!(cur.fMin2 <= fWorst2)) continue;
+    const Node* node = cur.node;
+    while (node->child1 != nullptr || node->child2 != nullptr) {
+      const int dim = node->node_type.sub.divfeat;
+      const float val = q[dim];
+      const float diff1 = val - node->node_type.sub.divlow;
+      const float diff2 = val - node->node_type.sub.divhigh;
+      const Node* best;
+      const Node* other;
+      float cut;
+      if (diff1 + diff2 < 0.0f) {
+        best = node->child1;
+        other = node->child2;
+        cut = diff2 * diff2;
+      } else {
+        best = node->child2;
+        other = node->child1;
+        cut = diff1 * diff1;
+      }
+      Pending& far = stack[nTop++];
+      far.node = other;
+      far.fMin2 = cur.fMin2 + cut - cur.afOffset2[dim];
+      far.afOffset2[0] = cur.afOffset2[0];
+      far.afOffset2[1] = cur.afOffset2[1];
+      far.afOffset2[2] = cur.afOffset2[2];
+      far.afOffset2[dim] = cut;
+      node = best;
+    }
+    for (std::size_t s = node->node_type.lr.left; s < node->node_type.lr.right; ++s) {
+      const CbVector3f& p = pPoints[s];
+      const float dx = q[0] - p.x;
+      const float dy = q[1] - p.y;
+      const float dz = q[2] - p.z;
+      const float d2 = dx * dx + dy * dy + dz * dz;
+      if (!(d2 < fWorst2)) continue;
+      // Insert after the equally near ones; the last place falls off when full.
+      unsigned int i = nCount;
+      for (; i > 0 && pDistances2[i - 1] > d2; --i) {
+        if (i < k) {
+          pDistances2[i] = pDistances2[i - 1];
+          pStored[i] = pStored[i - 1];
+        }
+      }
+      if (i < k) {
+        pDistances2[i] = d2;
+        pStored[i] = static_cast<unsigned int>(s);
+      }
+      if (nCount < k) ++nCount;
+      if (nCount == k) fWorst2 = pDistances2[k - 1];
+    }
+  }
+  return nCount;
+}
+
 }  // namespace
 
 // The points are stored in the order of the tree's leaves, so that the points a search visits
@@ -191,6 +263,10 @@ const CbVector3f& CyKdTree::GetPoint(unsigned int i) const noexcept {
   return m_pImpl->vecPoints[m_pImpl->vecStored[i]];
 }
 
+const unsigned int* CyKdTree::GetLeafOrder() const noexcept {
+  return m_pImpl->index ? m_pImpl->index->vAcc.data() : nullptr;
+}
+
 bool CyKdTree::FindNearest(const CbVector3f& q, unsigned int& nIndex, float& fDistance2,
                            CbVector3f* pPosition) const {
   const Impl& impl = *m_pImpl;
@@ -215,7 +291,15 @@ bool CyKdTree::FindNearest(const CbVector3f& q, unsigned int& nIndex, float& fDi
 
 unsigned int CyKdTree::FindKNearest(const CbVector3f& q, unsigned int k, unsigned int* pIndices,
                                     float* pDistances2) const {
-  if (!m_pImpl->index || k == 0) return 0;
+  const Impl& impl = *m_pImpl;
+  if (!impl.index || k == 0) return 0;
+  if (impl.bShallow) {
+    const float query[3] = {q.x, q.y, q.z};
+    const unsigned int n = SearchKNearest(impl.index->root_node, impl.vecPoints.data(), query, k,
+                                          pIndices, pDistances2);
+    for (unsigned int i = 0; i < n; ++i) pIndices[i] = impl.index->vAcc[pIndices[i]];
+    return n;
+  }
   nanoflann::KNNResultSet<float, unsigned int, unsigned int> result(k);
   result.init(pIndices, pDistances2);
   const float query[3] = {q.x, q.y, q.z};

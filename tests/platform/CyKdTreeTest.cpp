@@ -37,6 +37,10 @@ TEST(CyKdTree, NearestAndKNearestMatchBruteForce) {
   const CyKdTree tree(reinterpret_cast<const CbVector3f*>(storage.data()), 16, 3000);
   std::fill(storage.begin(), storage.end(), 1e6f);
   for (unsigned int i = 0; i < points.size(); ++i) ASSERT_EQ(tree.GetPoint(i), points[i]);
+  // The leaf order names every point once.
+  std::vector<unsigned int> order(tree.GetLeafOrder(), tree.GetLeafOrder() + points.size());
+  std::sort(order.begin(), order.end());
+  for (unsigned int i = 0; i < points.size(); ++i) ASSERT_EQ(order[i], i);
 
   std::mt19937 rng(5);
   std::uniform_real_distribution<float> u(-2.0f, 17.0f);
@@ -53,7 +57,7 @@ TEST(CyKdTree, NearestAndKNearestMatchBruteForce) {
     ASSERT_TRUE(tree.FindNearest(q, j, d2));
     ASSERT_EQ(d2, expected[0]);
     ASSERT_EQ((points[j] - q).SquaredLength(), d2);  // the index names a point that near
-    for (unsigned int nCount : {1u, 7u}) {
+    for (unsigned int nCount : {1u, 7u, 60u}) {
       ASSERT_EQ(query.QueryNeighbors(q, nCount), nCount);
       for (unsigned int k = 0; k < nCount; ++k) {
         const unsigned int idx = query.GetNeighborPositionIndex(k);
