@@ -179,6 +179,8 @@ int Run(const std::vector<std::string>& args) {
   const auto spMoving = files::Read(movPath, progress, true, why);
   progress.Step("measuring distances");
   tolvane::ParallelSurfelDistance distance(nThreads);
+  distance.SetProgress(
+      [&progress](unsigned int nDone, unsigned int nTotal) { progress.Fraction(nDone, nTotal); });
   distance.SetInput(*spReference, *spMoving, transform, static_cast<float>(maxDistance));
   distance.Compute();
   const std::vector<float>& d = distance.GetResult();

@@ -37,7 +37,7 @@ bool ParallelSurfelDistance::Compute() {
   }
   detail::ComputeSurfelDistances(*m_pReference, *m_pMoving, m_matTransformation, m_fMaxDistance,
                                  CMpComputeSurfelCollectionDistance::c_fNoDistance, m_nThreads,
-                                 m_vecDistances);
+                                 m_vecDistances, m_progress ? &m_progress : nullptr);
   return true;
 }
 

@@ -172,7 +172,8 @@ struct Joiner {
 void ComputeSurfelDistances(const KaCSurfelCollectionCCT& reference,
                             const KaCSurfelCollectionCCT& moving, const CbMatrix4Rd& transformation,
                             float fLimit, float fNoDistance, unsigned int nThreads,
-                            std::vector<float>& result) {
+                            std::vector<float>& result,
+                            const std::function<void(unsigned int, unsigned int)>* pProgress) {
   const unsigned int nMoving = moving.GetNrSurfels();
   result.assign(nMoving, fNoDistance);
 
@@ -201,15 +202,17 @@ void ComputeSurfelDistances(const KaCSurfelCollectionCCT& reference,
   nThreads = std::max(1u, std::min(nThreads, nChunks));
   // One query object per thread, made here so that no thread allocates.
   std::vector<CyKdTreeInterface> queries(nThreads, CyKdTreeInterface(tree, false));
-  if (nThreads == 1) {
+  if (nThreads == 1 && pProgress == nullptr) {
     MeasureVisits(v, queries[0], 0, nMoving);
     return;
   }
+  if (pProgress != nullptr) (*pProgress)(0, nMoving);
   std::atomic<unsigned int> nextChunk{0};
-  const auto work = [&](CyKdTreeInterface& query) noexcept {
+  const auto work = [&](CyKdTreeInterface& query, bool bReport) {
     for (unsigned int c = nextChunk.fetch_add(1, std::memory_order_relaxed); c < nChunks;
          c = nextChunk.fetch_add(1, std::memory_order_relaxed)) {
       const unsigned int kBegin = c * c_nChunk;
+      if (bReport && c > 0) (*pProgress)(kBegin, nMoving);
       MeasureVisits(v, query, kBegin, std::min(kBegin + c_nChunk, nMoving));
     }
   };
@@ -219,12 +222,12 @@ void ComputeSurfelDistances(const KaCSurfelCollectionCCT& reference,
     const Joiner joiner{threads};
     for (unsigned int t = 1; t < nThreads; ++t) {
       try {
-        threads.emplace_back(work, std::ref(queries[t]));
+        threads.emplace_back(work, std::ref(queries[t]), false);
       } catch (const std::system_error&) {
         break;  // the threads running, and this one, take the rest
       }
     }
-    work(queries[0]);
+    work(queries[0], pProgress != nullptr);
   }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "base/CbMatrix4.h"
@@ -20,11 +21,16 @@ namespace tolvane::detail {
 /// started leave their share to the others. The reference's kd-tree is built (in the calling
 /// thread) before any thread starts.
 ///
+/// When pProgress is set, the calling thread calls it with 0 and the total first, then with the
+/// visits handed out so far each time it takes a further chunk (with one thread: before each
+/// chunk of visits after the first).
+///
 /// Throws CbException (from the collections) when either lacks positions or normal codes, with
 /// result already all fNoDistance.
-void ComputeSurfelDistances(const KaCSurfelCollectionCCT& reference,
-                            const KaCSurfelCollectionCCT& moving, const CbMatrix4Rd& transformation,
-                            float fLimit, float fNoDistance, unsigned int nThreads,
-                            std::vector<float>& result);
+void ComputeSurfelDistances(
+    const KaCSurfelCollectionCCT& reference, const KaCSurfelCollectionCCT& moving,
+    const CbMatrix4Rd& transformation, float fLimit, float fNoDistance, unsigned int nThreads,
+    std::vector<float>& result,
+    const std::function<void(unsigned int, unsigned int)>* pProgress = nullptr);
 
 }  // namespace tolvane::detail

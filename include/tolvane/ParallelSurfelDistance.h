@@ -2,6 +2,8 @@
 
 #include <tolvane/Export.h>
 
+#include <functional>
+#include <utility>
 #include <vector>
 
 #include "base/CbMatrix4.h"
@@ -34,6 +36,12 @@ class TOLVANE_API ParallelSurfelDistance {
   void SetInput(const KaCSurfelCollectionCCT& reference, const KaCSurfelCollectionCCT& moving,
                 const CbMatrix4Rd& transformation, float fMaxDistance);
 
+  /// Called by Compute, on the calling thread, each time that thread starts a new share of the
+  /// work: how many of the moving surfels have been handed out so far, and how many there are.
+  /// For progress displays; it must not touch this object or the collections. Empty: none.
+  using ProgressCallback = std::function<void(unsigned int nDone, unsigned int nTotal)>;
+  void SetProgress(ProgressCallback progress) { m_progress = std::move(progress); }
+
   /// Rebuilds the result: one entry per moving surfel, in its surfel order, the marker
   /// CMpComputeSurfelCollectionDistance::c_fNoDistance where there is no distance. Returns true.
   /// Throws CbException when SetInput has not been called, or (from the collections) when one
@@ -51,6 +59,7 @@ class TOLVANE_API ParallelSurfelDistance {
   CbMatrix4Rd m_matTransformation;
   float m_fMaxDistance = -1.0f;
   std::vector<float> m_vecDistances;
+  ProgressCallback m_progress;
 };
 
 }  // namespace tolvane

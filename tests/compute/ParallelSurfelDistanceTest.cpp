@@ -66,8 +66,26 @@ TEST(ParallelSurfelDistance, EqualsTheSingleThreadedResultBitForBit) {
     parallel.SetInput(reference, moving, Motion(), 0.3f);
     EXPECT_TRUE(parallel.Compute());
     EXPECT_TRUE(SameBits(parallel.GetResult(), expected)) << nThreads << " threads";
-    EXPECT_TRUE(parallel.Compute());  // again, on the tree now built
+    // Again, on the tree now built, reporting progress: rising counts on the calling thread
+    // only, below the total, and the same result.
+    std::vector<unsigned int> reported;
+    const std::thread::id caller = std::this_thread::get_id();
+    parallel.SetProgress([&](unsigned int nDone, unsigned int nTotal) {
+      EXPECT_EQ(std::this_thread::get_id(), caller);
+      EXPECT_EQ(nTotal, 50000u);
+      EXPECT_LT(nDone, nTotal);
+      if (!reported.empty()) {
+        EXPECT_GT(nDone, reported.back());
+      }
+      reported.push_back(nDone);
+    });
+    EXPECT_TRUE(parallel.Compute());
     EXPECT_TRUE(SameBits(parallel.GetResult(), expected)) << nThreads << " threads, again";
+    ASSERT_FALSE(reported.empty());
+    EXPECT_EQ(reported.front(), 0u);
+    if (nThreads == 1) {
+      EXPECT_EQ(reported.size(), (50000u + 4095u) / 4096u);
+    }
   }
 
   reference.ResetSupportStructures();
