@@ -15,7 +15,10 @@
 // here lets the compiler call them from the vectorised loop below without -ffast-math, which
 // would also reassociate the float arithmetic that the clustering results depend on. This file
 // is compiled with -fopenmp-simd so that "omp simd" vectorises the loop at every build type.
+// clang has no such attribute; its build calls the scalar acosf.
+#if !defined(__clang__)
 extern "C" float acosf(float) noexcept __attribute__((__simd__("notinbranch")));
+#endif
 
 namespace {
 

@@ -99,7 +99,8 @@ TEST(KaCFtAlgorithmsList, CopyIsEmptyAndAssignmentSharesFilters) {
   EXPECT_EQ(assigned.getFilterAlgorithms().GetHead().Get(), a.Get());
   EXPECT_EQ(a->Count(), 3u);
   EXPECT_EQ(b->Count(), 3u);
-  assigned = assigned;  // self-assignment keeps everything
+  const InspectableList& self = assigned;  // through a reference: compilers warn on x = x
+  assigned = self;                         // self-assignment keeps everything
   EXPECT_EQ(a->Count(), 3u);
 }
 
