@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/CpuDispatch.h"
+#include "container/KaSurfelAccessors.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
@@ -191,7 +192,7 @@ CompactionProgress CompactLeadingGroups(const CompactionPlan& plan, const unsign
     // accessor reads it.
     const unsigned char* pFlags = plan.pDstFlags;
     for (std::size_t k = 0; k < j; ++k) {
-      const float q = static_cast<float>((pFlags[k] >> 3) & 0x0Fu) / 15.0f;
+      const float q = ka_flag_byte::Quality(pFlags[k]);
       std::memcpy(plan.pDstQuality + 4 * k, &q, sizeof q);
     }
   }

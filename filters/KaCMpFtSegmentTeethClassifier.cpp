@@ -4,6 +4,7 @@
 #include <typeinfo>
 
 #include "base/CpuDispatch.h"
+#include "container/KaSurfelAccessors.h"
 #include "tissue/KaHue.h"
 
 namespace {
@@ -35,22 +36,21 @@ __attribute__((always_inline)) inline void WriteBlock(const unsigned char* __res
   for (unsigned int k = 0; k < n; ++k) {
     const bool bTooth = pTooth[k] != 0;
     const unsigned int flags = pFlags[k];
-    const unsigned int tissueBits = bTooth ? 0u : 6u;
+    const unsigned int tissue = bTooth ? KaCMpFtSegmentTeethClassifier::c_nToothTissue
+                                       : KaCMpFtSegmentTeethClassifier::c_nGingivaTissue;
     const float fFactor = bTooth ? 1.0f : fGingivaQuality;
     if (pQuality != nullptr) {
       const float fOld = pQuality[k];
       const float fNew = fOld * fFactor;
       pQuality[k] = fNew != fOld ? fNew : fOld;
-      pFlags[k] = static_cast<unsigned char>((flags & ~6u) | tissueBits);
+      pFlags[k] = static_cast<unsigned char>(ka_flag_byte::WithTissue(flags, tissue));
     } else {
-      const unsigned int code = (flags >> 3) & 15u;
-      const float fOld = static_cast<float>(code) / 15.0f;
+      const unsigned int code = ka_flag_byte::QualityCode(flags);
+      const float fOld = ka_flag_byte::Quality(flags);
       const float fNew = fOld * fFactor;
-      const float fScaled = fNew * 15.0f;
-      const unsigned int newCode =
-          fScaled >= 15.0f ? 15u : (fScaled > 0.0f ? static_cast<unsigned int>(fScaled) : 0u);
-      const unsigned int storedCode = fNew != fOld ? newCode : code;
-      pFlags[k] = static_cast<unsigned char>((flags & ~0x7Eu) | tissueBits | (storedCode << 3));
+      const unsigned int storedCode = fNew != fOld ? ka_flag_byte::QualityCodeOf(fNew) : code;
+      pFlags[k] = static_cast<unsigned char>(
+          ka_flag_byte::WithQualityCode(ka_flag_byte::WithTissue(flags, tissue), storedCode));
     }
   }
 }

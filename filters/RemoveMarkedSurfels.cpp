@@ -9,6 +9,7 @@
 #include "base/CbSmartPointer.h"
 #include "base/CbVector3f.h"
 #include "container/KaCCompressedColor.h"
+#include "container/KaSurfelAccessors.h"
 #include "container/KaSurfelAttributes.h"
 #include "filters/CompactionKernels.h"
 
@@ -63,7 +64,7 @@ unsigned int CompactAll(const CompactionPlan& p, const unsigned char* pMarks, un
     if constexpr (bSrcFloatQuality) {
       std::memcpy(&q, pSrcQuality + i * s3, 4);
     } else {
-      q = static_cast<float>((flags >> 3) & 0x0Fu) / 15.0f;
+      q = ka_flag_byte::Quality(flags);
     }
     std::memcpy(pDstQuality + j * d3, &q, 4);
     pDstFlags[j * d4] = flags;

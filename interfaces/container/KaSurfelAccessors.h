@@ -9,6 +9,46 @@
 /// writes it back when assigned; on a const accessor it gives the value. An accessor is owned by
 /// its collection and refreshed by UpdateAccessors(); it stays valid until the count changes.
 
+/// Layout of the flag byte of a compact collection: bit 0 the boundary flag, bits 1-2 the tissue
+/// type, bits 3-6 the packed quality code trunc(q x 15). Every reader and writer of that byte,
+/// the accessors and the vectorised filter loops alike, goes through these definitions.
+namespace ka_flag_byte {
+constexpr unsigned int c_nBoundaryShift = 0u;
+constexpr unsigned int c_nBoundaryMask = 1u;
+constexpr unsigned int c_nTissueShift = 1u;
+constexpr unsigned int c_nTissueMask = 3u;
+constexpr unsigned int c_nQualityShift = 3u;
+constexpr unsigned int c_nQualityMask = 15u;
+/// Number of quality steps above zero: a code c stands for the quality c / 15.
+constexpr unsigned int c_nQualitySteps = 15u;
+
+/// The packed quality code held in a flag byte.
+constexpr unsigned int QualityCode(unsigned int flags) noexcept {
+  return (flags >> c_nQualityShift) & c_nQualityMask;
+}
+/// The quality a flag byte stands for, in 0..1.
+inline float Quality(unsigned int flags) noexcept {
+  return static_cast<float>(QualityCode(flags)) / static_cast<float>(c_nQualitySteps);
+}
+/// The code of a quality: trunc(q x 15) clamped to 0..15, NaN stored as 0.
+inline unsigned int QualityCodeOf(float q) noexcept {
+  const float scaled = q * static_cast<float>(c_nQualitySteps);
+  // truncation toward zero; written as selects so that loops over it vectorise
+  return scaled >= static_cast<float>(c_nQualitySteps)
+             ? c_nQualitySteps
+             : (scaled > 0.0f ? static_cast<unsigned int>(scaled) : 0u);
+}
+/// The flag byte with its quality code replaced.
+constexpr unsigned int WithQualityCode(unsigned int flags, unsigned int code) noexcept {
+  return (flags & ~(c_nQualityMask << c_nQualityShift)) | (code << c_nQualityShift);
+}
+/// The flag byte with its tissue type replaced.
+constexpr unsigned int WithTissue(unsigned int flags, unsigned int tissue) noexcept {
+  return (flags & ~(c_nTissueMask << c_nTissueShift)) |
+         ((tissue & c_nTissueMask) << c_nTissueShift);
+}
+}  // namespace ka_flag_byte
+
 /// Quality: a float in 0..1, stored either as a float (attribute 104) or as trunc(q x 15) in
 /// bits 3-6 of the flag byte (attribute 103), clamped to 0..15, NaN stored as 0.
 class TOLVANE_API KaCQualityAccessor {
@@ -38,23 +78,16 @@ class TOLVANE_API KaCQualityAccessor {
 
   [[nodiscard]] float Get(unsigned int i) const noexcept {
     if (m_pQuality != nullptr) return *At<float>(m_pQuality, m_nQualityStride, i);
-    return static_cast<float>((*At<unsigned char>(m_pFlags, m_nFlagStride, i) >> 3) & 0x0Fu) /
-           15.0f;
+    return ka_flag_byte::Quality(*At<unsigned char>(m_pFlags, m_nFlagStride, i));
   }
   void Set(unsigned int i, float q) const noexcept {
     if (m_pQuality != nullptr) {
       *At<float>(m_pQuality, m_nQualityStride, i) = q;
       return;
     }
-    const float scaled = q * 15.0f;
-    unsigned int code = 0;
-    if (scaled >= 15.0f) {
-      code = 15;
-    } else if (scaled > 0.0f) {
-      code = static_cast<unsigned int>(scaled);  // truncation toward zero
-    }
     unsigned char& flags = *At<unsigned char>(m_pFlags, m_nFlagStride, i);
-    flags = static_cast<unsigned char>((flags & ~0x78u) | (code << 3));
+    flags = static_cast<unsigned char>(
+        ka_flag_byte::WithQualityCode(flags, ka_flag_byte::QualityCodeOf(q)));
   }
   Proxy operator[](unsigned int i) noexcept { return Proxy(*this, i); }
   float operator[](unsigned int i) const noexcept { return Get(i); }
@@ -130,6 +163,8 @@ class KaTFlagBitsAccessor {
 };
 
 /// Tissue type 0..3 in bits 1-2 of the flag byte (0 tooth, 3 gingiva as this library writes).
-using KaCTissueTypeAccessor = KaTFlagBitsAccessor<1u, 3u, unsigned char>;
+using KaCTissueTypeAccessor =
+    KaTFlagBitsAccessor<ka_flag_byte::c_nTissueShift, ka_flag_byte::c_nTissueMask, unsigned char>;
 /// Boundary flag in bit 0 of the flag byte.
-using KaCBoundaryFlagAccessor = KaTFlagBitsAccessor<0u, 1u, bool>;
+using KaCBoundaryFlagAccessor =
+    KaTFlagBitsAccessor<ka_flag_byte::c_nBoundaryShift, ka_flag_byte::c_nBoundaryMask, bool>;
