@@ -10,10 +10,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -92,14 +92,33 @@ bool ParseJson(const std::string& s, std::size_t& i) {
     }
   }
   if (c == '"') return string();
-  std::smatch m;
-  static const std::regex c_token(
-      "true|false|null|-?(0|[1-9][0-9]*)(\\.[0-9]+)?([eE][-+]?[0-9]+)?");
-  if (!std::regex_search(s.begin() + static_cast<std::ptrdiff_t>(i), s.end(), m, c_token,
-                         std::regex_constants::match_continuous)) {
+  for (const char* word : {"true", "false", "null"}) {
+    if (s.compare(i, std::strlen(word), word) == 0) {
+      i += std::strlen(word);
+      return true;
+    }
+  }
+  // -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][-+]?[0-9]+)?
+  const auto digits = [&]() {
+    const std::size_t start = i;
+    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) ++i;
+    return i > start;
+  };
+  if (i < s.size() && s[i] == '-') ++i;
+  if (i < s.size() && s[i] == '0') {
+    ++i;
+  } else if (!digits()) {
     return false;
   }
-  i += static_cast<std::size_t>(m.length());
+  if (i < s.size() && s[i] == '.') {
+    ++i;
+    if (!digits()) return false;
+  }
+  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+    ++i;
+    if (i < s.size() && (s[i] == '-' || s[i] == '+')) ++i;
+    if (!digits()) return false;
+  }
   return true;
 }
 
@@ -216,7 +235,20 @@ TEST_F(ToolTest, UsageHelpAndExitStatus) {
   EXPECT_EQ(r.status, 2);
   r = Run({"--version"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_TRUE(std::regex_match(r.out, std::regex("tolvane [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << r.out;
+  {
+    // "tolvane MAJOR.MINOR.PATCH\n"
+    std::istringstream line(r.out);
+    std::string name;
+    char dot1 = 0;
+    char dot2 = 0;
+    unsigned int major = 0;
+    unsigned int minor = 0;
+    unsigned int patch = 0;
+    line >> name >> major >> dot1 >> minor >> dot2 >> patch;
+    EXPECT_TRUE(line && name == "tolvane" && dot1 == '.' && dot2 == '.' && r.out.back() == '\n' &&
+                r.out.find('\n') == r.out.size() - 1)
+        << r.out;
+  }
   r = Run({"--help"});
   EXPECT_EQ(r.status, 0);
   for (const char* c : {"phantom", "distance", "filter", "acquire", "settings", "generate"}) {
