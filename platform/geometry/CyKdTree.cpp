@@ -79,13 +79,14 @@ class NearestResult {
   bool m_bFound = false;
 };
 
-// The single-nearest search of nanoflann (same visiting order and pruning test, so the same
-// answer), with the recursion unrolled into a loop over an explicit stack: the nearer child is
+// The descent of nanoflann's searches (same visiting order and pruning test, so the same
+// answers), with the recursion unrolled into a loop over an explicit stack: the nearer child is
 // followed at once, the farther one is kept with its lower bound and visited later unless that
-// bound has become larger than the best distance found. A NaN bound prunes, as in nanoflann, so
-// a query with a NaN or infinite coordinate finds nothing quickly. pPoints are in leaf order.
-bool SearchNearest(const Node* root, const CbVector3f* pPoints, const float q[3],
-                   unsigned int& nIndex, float& fDistance2) {
+// bound has become larger than fBound, the distance a point must beat. A NaN bound prunes, as in
+// nanoflann, so a query with a NaN or infinite coordinate finds nothing quickly. visitLeaf(left,
+// right) scans the leaf's stored positions and may lower fBound.
+template <class VisitLeaf>
+void Descend(const Node* root, const float q[3], const float& fBound, VisitLeaf&& visitLeaf) {
   struct Pending {
     const Node* node;
     float fMin2;
@@ -94,12 +95,9 @@ bool SearchNearest(const Node* root, const CbVector3f* pPoints, const float q[3]
   Pending stack[c_nMaxDepth];
   unsigned int nTop = 0;
   stack[nTop++] = {root, 0.0f, {0.0f, 0.0f, 0.0f}};
-  float fBest2 = std::numeric_limits<float>::max();
-  unsigned int nBest = 0;
-  bool bFound = false;
   while (nTop > 0) {
     Pending cur = stack[--nTop];
-    if (!(cur.fMin2 <= fBest2)) continue;
+    if (!(cur.fMin2 <= fBound)) continue;
     const Node* node = cur.node;
     while (node->child1 != nullptr || node->child2 != nullptr) {
       const int dim = node->node_type.sub.divfeat;
@@ -127,76 +125,49 @@ bool SearchNearest(const Node* root, const CbVector3f* pPoints, const float q[3]
       far.afOffset2[dim] = cut;
       node = best;
     }
-    for (std::size_t k = node->node_type.lr.left; k < node->node_type.lr.right; ++k) {
-      const CbVector3f& p = pPoints[k];
-      const float dx = q[0] - p.x;
-      const float dy = q[1] - p.y;
-      const float dz = q[2] - p.z;
-      const float d2 = dx * dx + dy * dy + dz * dz;
+    visitLeaf(node->node_type.lr.left, node->node_type.lr.right);
+  }
+}
+
+inline float Distance2(const float q[3], const CbVector3f& p) {
+  const float dx = q[0] - p.x;
+  const float dy = q[1] - p.y;
+  const float dz = q[2] - p.z;
+  return dx * dx + dy * dy + dz * dz;
+}
+
+// The single-nearest search of nanoflann over the leaf-ordered points pPoints; keeps the first
+// of equally near points.
+bool SearchNearest(const Node* root, const CbVector3f* pPoints, const float q[3],
+                   unsigned int& nIndex, float& fDistance2) {
+  float fBest2 = std::numeric_limits<float>::max();
+  unsigned int nBest = 0;
+  bool bFound = false;
+  Descend(root, q, fBest2, [&](std::size_t nLeft, std::size_t nRight) {
+    for (std::size_t k = nLeft; k < nRight; ++k) {
+      const float d2 = Distance2(q, pPoints[k]);
       if (d2 < fBest2) {
         fBest2 = d2;
         nBest = static_cast<unsigned int>(k);
         bFound = true;
       }
     }
-  }
+  });
   nIndex = nBest;
   fDistance2 = fBest2;
   return bFound;
 }
 
-// The k-nearest search of nanoflann (same visiting order, pruning test and insertion rule of
-// its KNNResultSet, so the same answer) over the leaf-ordered points, without nanoflann's
-// reads through the index array: the stack walk of SearchNearest with a sorted list of the k
-// best. pStored receives positions in leaf order; gives how many were found.
+// The k-nearest search of nanoflann (same insertion rule as its KNNResultSet, so the same
+// answer) over the leaf-ordered points, without nanoflann's reads through the index array.
+// pStored receives positions in leaf order; gives how many were found.
 unsigned int SearchKNearest(const Node* root, const CbVector3f* pPoints, const float q[3],
                             unsigned int k, unsigned int* pStored, float* pDistances2) {
-  struct Pending {
-    const Node* node;
-    float fMin2;
-    float afOffset2[3];
-  };
-  Pending stack[c_nMaxDepth];
-  unsigned int nTop = 0;
-  stack[nTop++] = {root, 0.0f, {0.0f, 0.0f, 0.0f}};
   unsigned int nCount = 0;
   float fWorst2 = std::numeric_limits<float>::max();
-  while (nTop > 0) {
-    Pending cur = stack[--nTop];
-    if (!(cur.fMin2 <= fWorst2)) continue;
-    const Node* node = cur.node;
-    while (node->child1 != nullptr || node->child2 != nullptr) {
-      const int dim = node->node_type.sub.divfeat;
-      const float val = q[dim];
-      const float diff1 = val - node->node_type.sub.divlow;
-      const float diff2 = val - node->node_type.sub.divhigh;
-      const Node* best;
-      const Node* other;
-      float cut;
-      if (diff1 + diff2 < 0.0f) {
-        best = node->child1;
-        other = node->child2;
-        cut = diff2 * diff2;
-      } else {
-        best = node->child2;
-        other = node->child1;
-        cut = diff1 * diff1;
-      }
-      Pending& far = stack[nTop++];
-      far.node = other;
-      far.fMin2 = cur.fMin2 + cut - cur.afOffset2[dim];
-      far.afOffset2[0] = cur.afOffset2[0];
-      far.afOffset2[1] = cur.afOffset2[1];
-      far.afOffset2[2] = cur.afOffset2[2];
-      far.afOffset2[dim] = cut;
-      node = best;
-    }
-    for (std::size_t s = node->node_type.lr.left; s < node->node_type.lr.right; ++s) {
-      const CbVector3f& p = pPoints[s];
-      const float dx = q[0] - p.x;
-      const float dy = q[1] - p.y;
-      const float dz = q[2] - p.z;
-      const float d2 = dx * dx + dy * dy + dz * dz;
+  Descend(root, q, fWorst2, [&](std::size_t nLeft, std::size_t nRight) {
+    for (std::size_t s = nLeft; s < nRight; ++s) {
+      const float d2 = Distance2(q, pPoints[s]);
       if (!(d2 < fWorst2)) continue;
       // Insert after the equally near ones; the last place falls off when full.
       unsigned int i = nCount;
@@ -213,7 +184,7 @@ unsigned int SearchKNearest(const Node* root, const CbVector3f* pPoints, const f
       if (nCount < k) ++nCount;
       if (nCount == k) fWorst2 = pDistances2[k - 1];
     }
-  }
+  });
   return nCount;
 }
 
