@@ -279,7 +279,8 @@ std::vector<KaCCompressedColor> PlanePalette(std::size_t nPlanes) {
   return palette;
 }
 
-// One analyzer run judged: everything in the analysis frame.
+// One analyzer run judged. The analyzer's numbers are in the analysis frame; the refined ones
+// in the frame of the samples they were refitted on (see Run).
 struct Attempt {
   PhantomAnalysis::Result result;
   std::vector<Fit> fits;
@@ -289,12 +290,37 @@ struct Attempt {
   bool bTurnedFitsBetter = false;
 };
 
-void Evaluate(KaCCalibrationPhantomCCTAnalyzer& analyzer,
-              const CbSmartPointer<KaCSurfelCollectionCCT>& spColoured,
-              const KaCSurfelCollectionCCT& samples, const PhantomLimits& limits,
-              const std::vector<KaCCompressedColor>& palette, Attempt& attempt) {
-  PhantomAnalysis::Result& r = attempt.result;
-  const std::size_t nPlanes = analyzer.GetNrPlanes();
+// Twice: every sample joins its nearest plane when within three RMS residuals of it, and the
+// planes are refitted. The analyzer kept, per plane, the samples nearest to its own float
+// plane, a band that is off centre by the float drift; this centres the band on the plane it
+// measures, and carries planes refitted on one collection over to another.
+void SettleOnNearestPlanes(const KaTAttributeAccessor<const CbVector3f>& positions,
+                           unsigned int nSamples, std::vector<unsigned short>& labels,
+                           std::vector<Fit>& fits) {
+  const std::size_t nPlanes = fits.size();
+  for (int round = 0; round < 2; ++round) {
+    std::vector<std::size_t> counts(nPlanes, 0);
+    for (unsigned int s = 0; s < nSamples; ++s) {
+      const D3 p = FromFloat(positions[s]);
+      double best = std::numeric_limits<double>::infinity();
+      std::size_t bestPlane = nPlanes;
+      for (std::size_t i = 0; i < nPlanes; ++i) {
+        const double d = std::fabs(Dot(Sub(p, fits[i].centroid), fits[i].normal));
+        if (d < best && d <= std::max(3.0 * fits[i].fRms, 1e-4)) best = d, bestPlane = i;
+      }
+      labels[s] = bestPlane < nPlanes ? static_cast<unsigned short>(bestPlane) : c_nNoPlane;
+      if (bestPlane < nPlanes) ++counts[bestPlane];
+    }
+    std::vector<char> bRefit(nPlanes, 0);
+    for (std::size_t i = 0; i < nPlanes; ++i) {
+      bRefit[i] = std::isfinite(fits[i].fRms) && counts[i] >= 3 ? 1 : 0;
+    }
+    FitLabelled(positions, nSamples, labels, bRefit, fits);
+  }
+}
+
+// The analyzer's own results: texts, display points, corners, quantities, planes.
+void ReadAnalyzer(KaCCalibrationPhantomCCTAnalyzer& analyzer, PhantomAnalysis::Result& r) {
   r.strTexts[0] = analyzer.GetDepthStatistics();
   r.strTexts[1] = analyzer.GetShearingStatistics();
   r.strTexts[2] = analyzer.GetWidthStatistics();
@@ -310,51 +336,20 @@ void Evaluate(KaCCalibrationPhantomCCTAnalyzer& analyzer,
                                : CbVector3f(fNaN, fNaN, fNaN);
   }
   r.analyzer = phantom::Measure<float>(r.analyzerCorners, analyzer.GetNormal(0));
+  r.vecPlanes.clear();
+  for (std::size_t i = 0; i < analyzer.GetNrPlanes(); ++i) {
+    PhantomAnalysis::Plane plane;
+    plane.strRole = PlaneRole(i);
+    plane.nSamples = analyzer.GetNrSamples(i);
+    plane.normal = analyzer.GetNormal(i);
+    r.vecPlanes.push_back(plane);
+  }
+}
 
-  // The clusters, read back from the colours Compute gave the samples, as a plane label per
-  // sample (one pass, no copies of the points).
-  const unsigned int nSamples = samples.GetNrSurfels();
-  const auto positions = samples.GetAccessor<CbVector3f>(eSurfelAttributePosition);
-  const bool bLabelled = !palette.empty() && nPlanes < c_nNoPlane;
-  std::vector<unsigned short> labels(bLabelled ? nSamples : 0, c_nNoPlane);
-  if (bLabelled) {
-    const auto colours = spColoured->GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
-    for (unsigned int s = 0; s < nSamples; ++s) {
-      for (std::size_t v = 1; v < palette.size(); ++v) {
-        if (palette[v] == colours[s]) {
-          labels[s] = static_cast<unsigned short>(v - 1);
-          break;
-        }
-      }
-    }
-  }
-  attempt.fits = RefitClusters(positions, bLabelled ? nSamples : 0, labels, nPlanes);
+// The refined corners and quantities from the attempt's fits, and the checks.
+void Judge(const PhantomLimits& limits, Attempt& attempt) {
+  PhantomAnalysis::Result& r = attempt.result;
   std::vector<Fit>& fits = attempt.fits;
-  // The analyzer kept, per plane, the samples nearest to its own float plane, a band that is
-  // off centre by the float drift. Twice more: every sample joins its nearest refitted plane
-  // when within three RMS residuals of it, and the planes are refitted, so that the band is
-  // centred on the plane it measures.
-  if (bLabelled && nSamples > 0) {
-    for (int round = 0; round < 2; ++round) {
-      std::vector<std::size_t> counts(nPlanes, 0);
-      for (unsigned int s = 0; s < nSamples; ++s) {
-        const D3 p = FromFloat(positions[s]);
-        double best = std::numeric_limits<double>::infinity();
-        std::size_t bestPlane = nPlanes;
-        for (std::size_t i = 0; i < nPlanes; ++i) {
-          const double d = std::fabs(Dot(Sub(p, fits[i].centroid), fits[i].normal));
-          if (d < best && d <= std::max(3.0 * fits[i].fRms, 1e-4)) best = d, bestPlane = i;
-        }
-        labels[s] = bestPlane < nPlanes ? static_cast<unsigned short>(bestPlane) : c_nNoPlane;
-        if (bestPlane < nPlanes) ++counts[bestPlane];
-      }
-      std::vector<char> bRefit(nPlanes, 0);
-      for (std::size_t i = 0; i < nPlanes; ++i) {
-        bRefit[i] = std::isfinite(fits[i].fRms) && counts[i] >= 3 ? 1 : 0;
-      }
-      FitLabelled(positions, nSamples, labels, bRefit, fits);
-    }
-  }
   // Rim normal from the rim towards the floor; walls keep the fitted sign.
   if (Dot(Sub(fits[5].centroid, fits[0].centroid), fits[0].normal) < 0.0) {
     fits[0].normal = Scaled(fits[0].normal, -1.0);
@@ -365,17 +360,10 @@ void Evaluate(KaCCalibrationPhantomCCTAnalyzer& analyzer,
     attempt.refinedCorners[k] = Meet(fits[f[0]], fits[f[1]], fits[f[2]]);
   }
   r.refined = phantom::Measure<double>(attempt.refinedCorners, fits[0].normal);
-
-  r.vecPlanes.clear();
   std::size_t nKept = 0;
-  for (std::size_t i = 0; i < nPlanes; ++i) {
-    PhantomAnalysis::Plane plane;
-    plane.strRole = PlaneRole(i);
-    plane.nSamples = analyzer.GetNrSamples(i);
-    plane.normal = analyzer.GetNormal(i);
-    plane.fRmsResidual = fits[i].fRms;
-    nKept += plane.nSamples;
-    r.vecPlanes.push_back(plane);
+  for (std::size_t i = 0; i < r.vecPlanes.size(); ++i) {
+    r.vecPlanes[i].fRmsResidual = fits[i].fRms;
+    nKept += r.vecPlanes[i].nSamples;
   }
 
   // The checks.
@@ -455,6 +443,35 @@ void Evaluate(KaCCalibrationPhantomCCTAnalyzer& analyzer,
   attempt.nFailed = 0;
   for (const PhantomCheck& c : verdict.vecChecks) attempt.nFailed += c.bPass ? 0 : 1;
   verdict.bPass = attempt.nFailed == 0;
+}
+
+// One analyzer run judged on the samples it measured, in the analysis frame.
+void Evaluate(KaCCalibrationPhantomCCTAnalyzer& analyzer,
+              const CbSmartPointer<KaCSurfelCollectionCCT>& spColoured,
+              const KaCSurfelCollectionCCT& samples, const PhantomLimits& limits,
+              const std::vector<KaCCompressedColor>& palette, Attempt& attempt) {
+  ReadAnalyzer(analyzer, attempt.result);
+  const std::size_t nPlanes = analyzer.GetNrPlanes();
+  // The clusters, read back from the colours Compute gave the samples, as a plane label per
+  // sample (one pass, no copies of the points).
+  const unsigned int nSamples = samples.GetNrSurfels();
+  const auto positions = samples.GetAccessor<CbVector3f>(eSurfelAttributePosition);
+  const bool bLabelled = !palette.empty() && nPlanes < c_nNoPlane;
+  std::vector<unsigned short> labels(bLabelled ? nSamples : 0, c_nNoPlane);
+  if (bLabelled) {
+    const auto colours = spColoured->GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
+    for (unsigned int s = 0; s < nSamples; ++s) {
+      for (std::size_t v = 1; v < palette.size(); ++v) {
+        if (palette[v] == colours[s]) {
+          labels[s] = static_cast<unsigned short>(v - 1);
+          break;
+        }
+      }
+    }
+  }
+  attempt.fits = RefitClusters(positions, bLabelled ? nSamples : 0, labels, nPlanes);
+  if (bLabelled) SettleOnNearestPlanes(positions, nSamples, labels, attempt.fits);
+  Judge(limits, attempt);
   attempt.spColoured = spColoured;
 }
 
@@ -493,74 +510,141 @@ PhantomAnalysis::PhantomAnalysis(CbSmartPointer<const KaCSurfelCollectionCCT> sp
 }
 
 PhantomAnalysis::Result PhantomAnalysis::Run() const {
-  // Preparation: thinning, cleaning and the frame, once for all attempts.
-  CbSmartPointer<const KaCSurfelCollectionCCT> spClustering =
-      prep::Thinned(m_spClustering, m_options.nClusteringLimit);
-  std::size_t nStray = 0;
-  if (m_options.bClean) spClustering = prep::WithoutStrayPoints(spClustering, nStray);
-  prep::Frame frame;
-  const bool bAligned = m_options.bAlign && prep::FindPhantomFrame(*spClustering, frame);
-  const CbSmartPointer<const KaCSurfelCollectionCCT> spCleaned = spClustering;
-  const bool bSame =
-      m_spSamples.Get() == m_spClustering.Get() && spCleaned.Get() == m_spClustering.Get();
-  CbSmartPointer<const KaCSurfelCollectionCCT> spSamples = m_spSamples;
-  // The collections the analyzer gets: in the frame, and the clustering one with normals it
-  // can cluster (only there: the samples are measured by their positions).
-  const auto prepare = [&] {
-    if (bAligned) {
-      spClustering = prep::InFrame(*spCleaned, frame);
-      spSamples = bSame ? spClustering : prep::InFrame(*m_spSamples, frame);
-    }
-    std::size_t nNormals = 0;
-    if (m_options.bClean) spClustering = prep::WithClusterableNormals(spClustering, nNormals);
+  using Collection = CbSmartPointer<const KaCSurfelCollectionCCT>;
+  // Progress steps: the preparation, each attempt, the refinement on the samples as passed.
+  const auto nSteps = static_cast<std::size_t>(m_options.nMaxAttempts) + 2;
+  const auto report = [&](std::size_t nDone) {
+    if (m_options.fnProgress) m_options.fnProgress(nDone, nSteps);
   };
-  prepare();
-
   const std::vector<KaCCompressedColor> palette = PlanePalette(m_options.nPlanes);
   Attempt best;
-  prep::Frame bestFrame = frame;
+  prep::Frame frame;
+  bool bAligned = false;
+  // Whether the analyzer measured the samples as passed (not thinned, not turned); then its
+  // coloured copy is the result's, and its planes are in the scan's frame already.
+  bool bDirect = false;
+  std::size_t nStray = 0;
+  std::size_t nClustering = 0;
   int nRun = 0;
-  for (int k = 1; k <= m_options.nMaxAttempts; ++k) {
-    KaCCalibrationPhantomCCTAnalyzer analyzer(spClustering, spSamples, m_options.nPlanes);
-    const CbSmartPointer<KaCSurfelCollectionCCT> spColoured = analyzer.Compute();
-    Attempt attempt;
-    Evaluate(analyzer, spColoured, *spSamples, m_options.limits, palette, attempt);
-    attempt.result.nAttempt = k;
-    nRun = k;
-    const bool bTurn = bAligned && attempt.bTurnedFitsBetter;
-    if (k == 1 || attempt.nFailed < best.nFailed) {
-      best = std::move(attempt);
-      bestFrame = frame;
-    }
-    if (best.result.verdict.bPass) break;
-    if (bTurn) {
-      // The frame was found half a turn off: turn it about its z axis and go on from there.
-      for (int c = 0; c < 3; ++c) {
-        frame.R[0][c] = -frame.R[0][c];
-        frame.R[1][c] = -frame.R[1][c];
+  {
+    // Preparation, once for all attempts: thinning, cleaning and the frame. The analyzer
+    // measures the samples thinned like the clustering collection; the samples as passed are
+    // measured by the refinement below, in their own frame, so that no turned copy of a large
+    // scan is ever made.
+    const Collection spThinned = prep::Thinned(m_spClustering, m_options.nClusteringLimit);
+    Collection spCleaned = spThinned;
+    if (m_options.bClean) spCleaned = prep::WithoutStrayPoints(spThinned, nStray);
+    bAligned = m_options.bAlign && prep::FindPhantomFrame(*spCleaned, frame);
+    const Collection spThinSamples = m_spSamples.Get() == m_spClustering.Get()
+                                         ? spThinned
+                                         : prep::Thinned(m_spSamples, m_options.nClusteringLimit);
+    bDirect = !bAligned && spThinSamples.Get() == m_spSamples.Get();
+    // The collections the analyzer gets: in the frame, and the clustering one with normals it
+    // can cluster (only there: the samples are measured by their positions).
+    Collection spClustering;
+    Collection spSamples;
+    const auto prepare = [&] {
+      spClustering = spCleaned;
+      spSamples = spThinSamples;
+      if (bAligned) {
+        spClustering = prep::InFrame(*spCleaned, frame);
+        spSamples = spCleaned.Get() == spThinSamples.Get() ? spClustering
+                                                           : prep::InFrame(*spThinSamples, frame);
       }
-      prepare();
+      std::size_t nNormals = 0;
+      if (m_options.bClean) spClustering = prep::WithClusterableNormals(spClustering, nNormals);
+    };
+    prepare();
+    report(1);
+
+    prep::Frame bestFrame = frame;
+    for (int k = 1; k <= m_options.nMaxAttempts; ++k) {
+      KaCCalibrationPhantomCCTAnalyzer analyzer(spClustering, spSamples, m_options.nPlanes);
+      const CbSmartPointer<KaCSurfelCollectionCCT> spColoured = analyzer.Compute();
+      Attempt attempt;
+      Evaluate(analyzer, spColoured, *spSamples, m_options.limits, palette, attempt);
+      attempt.result.nAttempt = k;
+      nRun = k;
+      report(1 + static_cast<std::size_t>(k));
+      const bool bTurn = bAligned && attempt.bTurnedFitsBetter;
+      if (k == 1 || attempt.nFailed < best.nFailed) {
+        best = std::move(attempt);
+        bestFrame = frame;
+      }
+      if (best.result.verdict.bPass) break;
+      if (bTurn) {
+        // The frame was found half a turn off: turn it about its z axis and go on from there.
+        for (int c = 0; c < 3; ++c) {
+          frame.R[0][c] = -frame.R[0][c];
+          frame.R[1][c] = -frame.R[1][c];
+        }
+        prepare();
+      }
+    }
+    frame = bestFrame;
+    nClustering = spClustering->GetNrSurfels();
+  }
+
+  CbSmartPointer<KaCSurfelCollectionCCT> spColoured;
+  if (bDirect) {
+    spColoured = best.spColoured;
+  } else {
+    // The refinement on the samples as passed: the planes refitted on the analyzer's samples,
+    // taken into the scan's frame, settle on every sample, and the result is judged again.
+    best.spColoured.Reset();
+    for (Fit& fit : best.fits) {
+      const double n[3] = {fit.normal.x, fit.normal.y, fit.normal.z};
+      const double c[3] = {fit.centroid.x, fit.centroid.y, fit.centroid.z};
+      double e[3], d[3];
+      frame.DirectionToScan(n, e);
+      frame.ToScan(c, d);
+      fit.normal = {e[0], e[1], e[2]};
+      fit.centroid = {d[0], d[1], d[2]};
+    }
+    const unsigned int nSamples = m_spSamples->GetNrSurfels();
+    std::vector<unsigned short> labels(nSamples, c_nNoPlane);
+    SettleOnNearestPlanes(m_spSamples->GetAccessor<CbVector3f>(eSurfelAttributePosition), nSamples,
+                          labels, best.fits);
+    Judge(m_options.limits, best);
+    // The samples as passed, coloured as the analyzer colours: value i + 1 for plane i, 0 for
+    // samples of no plane.
+    spColoured =
+        CbSmartPointer<KaCSurfelCollectionCCT>(new KaCSurfelCollectionCCT(*m_spSamples, false));
+    auto colours = spColoured->GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
+    if (!palette.empty()) {
+      for (unsigned int s = 0; s < nSamples; ++s) {
+        colours[s] = palette[labels[s] == c_nNoPlane ? 0 : labels[s] + 1u];
+      }
+    } else {
+      std::vector<float> values(nSamples);
+      for (unsigned int s = 0; s < nSamples; ++s) {
+        values[s] = labels[s] == c_nNoPlane ? 0.0f : static_cast<float>(labels[s] + 1u);
+      }
+      KaCMpFtColorCode(0.0f, static_cast<float>(m_options.nPlanes), values, nullptr,
+                       1)(*spColoured);
     }
   }
-  frame = bestFrame;
+  report(nSteps);
 
+  // The refined planes and corners are in the scan's frame now; the analyzer's results go back
+  // into it.
   Result r = std::move(best.result);
+  r.spColoured = spColoured;
   r.nAttempts = nRun;
   r.bAligned = bAligned;
   r.nStrayPoints = nStray;
-  r.nClusteringSurfels = spClustering->GetNrSurfels();
+  r.nClusteringSurfels = nClustering;
   r.nSamples = m_spSamples->GetNrSurfels();
   for (int i = 0; i < 3; ++i) {
     for (int k = 0; k < 3; ++k) r.rotation[i][k] = frame.R[i][k];
     r.origin[i] = frame.origin[i];
   }
-  // Everything back into the scan's frame.
   for (CbVector3f& p : r.vecDisplayPoints) p = ToScanFloat(frame, p);
-  for (CbVector3f& c : r.analyzerCorners) c = ToScanFloat(frame, c);
   for (int k = 0; k < 8; ++k) {
-    const double q[3] = {best.refinedCorners[k].x, best.refinedCorners[k].y,
-                         best.refinedCorners[k].z};
-    frame.ToScan(q, r.refinedCorners[k]);
+    r.analyzerCorners[k] = ToScanFloat(frame, r.analyzerCorners[k]);
+    r.refinedCorners[k][0] = best.refinedCorners[k].x;
+    r.refinedCorners[k][1] = best.refinedCorners[k].y;
+    r.refinedCorners[k][2] = best.refinedCorners[k].z;
   }
   for (std::size_t i = 0; i < r.vecPlanes.size(); ++i) {
     Plane& plane = r.vecPlanes[i];
@@ -570,18 +654,12 @@ PhantomAnalysis::Result PhantomAnalysis::Run() const {
     frame.DirectionToScan(d, e);
     plane.normal = {static_cast<float>(e[0]), static_cast<float>(e[1]), static_cast<float>(e[2])};
     const Fit& fit = best.fits[i];
-    const double fn[3] = {fit.normal.x, fit.normal.y, fit.normal.z};
-    const double fc[3] = {fit.centroid.x, fit.centroid.y, fit.centroid.z};
-    frame.DirectionToScan(fn, plane.refinedNormal);
-    frame.ToScan(fc, plane.refinedPoint);
-  }
-  // The samples as passed, coloured as the analyzer coloured them.
-  r.spColoured =
-      CbSmartPointer<KaCSurfelCollectionCCT>(new KaCSurfelCollectionCCT(*m_spSamples, false));
-  if (best.spColoured && best.spColoured->GetNrSurfels() == r.spColoured->GetNrSurfels()) {
-    const auto from = best.spColoured->GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
-    auto to = r.spColoured->GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
-    for (unsigned int s = 0; s < r.spColoured->GetNrSurfels(); ++s) to[s] = from[s];
+    plane.refinedNormal[0] = fit.normal.x;
+    plane.refinedNormal[1] = fit.normal.y;
+    plane.refinedNormal[2] = fit.normal.z;
+    plane.refinedPoint[0] = fit.centroid.x;
+    plane.refinedPoint[1] = fit.centroid.y;
+    plane.refinedPoint[2] = fit.centroid.z;
   }
   return r;
 }

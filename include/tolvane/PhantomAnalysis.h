@@ -7,6 +7,7 @@
 #include <tolvane/PhantomVerdict.h>
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,14 +23,18 @@ namespace tolvane {
 /// 1. cleaning: surfels of the clustering collection that lie on no surface (stray points of a
 ///    holder, a tray or scanner noise) are left out of the clustering; the samples collection
 ///    stays as it is;
-/// 2. alignment: both collections are turned into the phantom's own frame (the mean normal
-///    gives the viewing axis, the wall normals the x and y axes), so that the analyzer's fixed
-///    ordering of the faces holds at any pose;
+/// 2. alignment: the collections the analyzer gets are turned into the phantom's own frame
+///    (the mean normal gives the viewing axis, the wall normals the x and y axes), so that the
+///    analyzer's fixed ordering of the faces holds at any pose;
 /// 3. attempts: the analyzer runs, and its result is checked (PhantomVerdict); a failing result
 ///    is run again from the next rand() states, up to Options::nMaxAttempts times, and the
 ///    first passing attempt is kept;
 /// 4. refinement: the analyzer's final clusters are refitted in double precision with centred
-///    sums and measured again beside the analyzer's own numbers.
+///    sums and measured again beside the analyzer's own numbers. When the analyzer measured a
+///    thinned or turned copy of the samples, the refitted planes are then carried over to the
+///    samples as passed (every sample joins its nearest plane, twice, in the scan's frame), so
+///    that the refined numbers always measure every sample, and no turned copy of a large scan
+///    is made.
 ///
 /// Every result (planes, corners, display points, coloured samples) is given in the frame of
 /// the scan as passed. Each stage can be switched off; with all of them off (one attempt, no
@@ -52,11 +57,16 @@ class TOLVANE_API PhantomAnalysis {
     /// Leave stray points out of the clustering collection.
     bool bClean = true;
     /// Cluster (and clean) on an evenly thinned copy of a clustering collection larger than
-    /// this (every k-th surfel); 0 keeps every surfel. The samples collection is always used
-    /// in full. On a 1M-surfel scan with 10 µm noise, 200,000 moved the worst depth, width and
-    /// height error by 0.04 µm and cut the time from 44 s to 4.8 s (docs/phantom.md).
+    /// this (every k-th surfel); 0 keeps every surfel. The analyzer measures the samples
+    /// thinned the same way; the refined numbers always measure every sample. On a 1M-surfel scan
+    /// with 10 µm noise, 200,000 moved the worst depth, width and height error by 0.04 µm and cut
+    /// the time from 44 s to 4.8 s (docs/phantom.md).
     unsigned int nClusteringLimit = 200000;
     PhantomLimits limits;
+    /// Called with (steps done, steps in all) after the preparation, after each attempt and
+    /// at the end, on the calling thread; never per surfel. The steps in all are the attempts
+    /// allowed plus two: a passing attempt jumps to the end. Empty: no calls.
+    std::function<void(std::size_t nDone, std::size_t nTotal)> fnProgress;
   };
 
   /// A plane of the final analysis in the scan's frame, with its refined fit.
@@ -82,7 +92,9 @@ class TOLVANE_API PhantomAnalysis {
     std::vector<Plane> vecPlanes;
     /// The analyzer's 40 display points, in the scan's frame.
     std::vector<CbVector3f> vecDisplayPoints;
-    /// The samples coloured by plane (the analyzer's colours), positions as passed.
+    /// The samples as passed, coloured in the analyzer's colours: value i + 1 for plane i, 0
+    /// for the others. By the analyzer's own clusters when it measured the samples as passed
+    /// (no alignment, no thinning), else by the refined planes.
     CbSmartPointer<KaCSurfelCollectionCCT> spColoured;
     PhantomVerdict verdict;
     int nAttempt = 0;   ///< the attempt whose result this is, from 1
