@@ -57,8 +57,9 @@ const char c_szHelp[] =
     "                         single run, still checked)\n"
     "  --no-align             analyse the scan in its own frame\n"
     "  --no-clean             keep stray points in the clustering\n"
-    "  --cluster-limit N      cluster on an evenly thinned copy of at most N surfels\n"
-    "                         (default 200000; 0: all)\n"
+    "  --cluster-limit N      cluster on an evenly thinned copy of about one in 25\n"
+    "                         surfels, at least 12000 and at most N (default 200000;\n"
+    "                         0: all, and the analyzer measures every sample)\n"
     "  --out COLOURED.ply     write the samples coloured by plane (outliers at value 0)\n"
     "  --report REPORT.html   write a self-contained HTML page: verdict, measurements,\n"
     "                         planes, top and side views\n"
@@ -119,6 +120,9 @@ int Run(const std::vector<std::string>& args) {
   spSamples = a.Has("samples") ? files::Read(a.GetString("samples"), progress, true, why) : spScan;
 
   progress.Step("analysing");
+  options.fnProgress = [&progress](std::size_t nDone, std::size_t nTotal) {
+    progress.Fraction(nDone, nTotal);
+  };
   if (bSeed) std::srand(nSeed);
   PhantomAnalysis::Result result;
   try {

@@ -528,16 +528,23 @@ PhantomAnalysis::Result PhantomAnalysis::Run() const {
   int nRun = 0;
   {
     // Preparation, once for all attempts: thinning, cleaning and the frame. The analyzer
-    // measures the samples thinned like the clustering collection; the samples as passed are
-    // measured by the refinement below, in their own frame, so that no turned copy of a large
-    // scan is ever made.
-    const Collection spThinned = prep::Thinned(m_spClustering, m_options.nClusteringLimit);
+    // measures thinned samples too; the samples as passed are measured by the refinement
+    // below, in their own frame, so that no turned copy of a large scan is ever made.
+    const unsigned int nStep =
+        prep::ThinningStep(m_spClustering->GetNrSurfels(), m_options.nClusteringLimit,
+                           m_options.nClusteringShare, m_options.nClusteringMinimum);
+    const Collection spThinned = prep::Thinned(m_spClustering, nStep);
     Collection spCleaned = spThinned;
     if (m_options.bClean) spCleaned = prep::WithoutStrayPoints(spThinned, nStray);
     bAligned = m_options.bAlign && prep::FindPhantomFrame(*spCleaned, frame);
-    const Collection spThinSamples = m_spSamples.Get() == m_spClustering.Get()
-                                         ? spThinned
-                                         : prep::Thinned(m_spSamples, m_options.nClusteringLimit);
+    const unsigned int nSampleStep =
+        std::min(prep::ThinningStep(m_spSamples->GetNrSurfels(), m_options.nClusteringLimit,
+                                    m_options.nClusteringShare, m_options.nClusteringMinimum),
+                 std::max(1u, m_options.nMeasuringStep));
+    const Collection spThinSamples =
+        m_spSamples.Get() == m_spClustering.Get() && nSampleStep == nStep
+            ? spThinned
+            : prep::Thinned(m_spSamples, nSampleStep);
     bDirect = !bAligned && spThinSamples.Get() == m_spSamples.Get();
     // The collections the analyzer gets: in the frame, and the clustering one with normals it
     // can cluster (only there: the samples are measured by their positions).

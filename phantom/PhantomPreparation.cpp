@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include "container/KaCNormalCodec.h"
@@ -227,11 +228,18 @@ CbSmartPointer<KaCSurfelCollectionCCT> InFrame(const KaCSurfelCollectionCCT& sca
   return sp;
 }
 
+unsigned int ThinningStep(unsigned int n, unsigned int nLimit, unsigned int nShare,
+                          unsigned int nMinimum) {
+  if (nLimit == 0) return 1;
+  const unsigned int nTarget =
+      std::max(1u, std::min(std::max(n / std::max(nShare, 1u), nMinimum), nLimit));
+  return n <= nTarget ? 1 : static_cast<unsigned int>((std::uint64_t{n} + nTarget - 1) / nTarget);
+}
+
 CbSmartPointer<const KaCSurfelCollectionCCT> Thinned(
-    const CbSmartPointer<const KaCSurfelCollectionCCT>& spScan, unsigned int nLimit) {
+    const CbSmartPointer<const KaCSurfelCollectionCCT>& spScan, unsigned int step) {
   const unsigned int n = spScan->GetNrSurfels();
-  if (nLimit == 0 || n <= nLimit) return spScan;
-  const unsigned int step = (n + nLimit - 1) / nLimit;
+  if (step <= 1) return spScan;
   std::vector<unsigned int> kept;
   for (unsigned int i = 0; i < n; i += step) kept.push_back(i);
   return Subset(*spScan, kept);

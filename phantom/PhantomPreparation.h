@@ -33,10 +33,14 @@ bool FindPhantomFrame(const KaCSurfelCollectionCCT& scan, Frame& frame);
 CbSmartPointer<KaCSurfelCollectionCCT> InFrame(const KaCSurfelCollectionCCT& scan,
                                                const Frame& frame);
 
-/// Every k-th surfel's position and normal, with k the smallest step that leaves at most
-/// nLimit surfels; the collection itself (shared) when it is not larger than nLimit.
+/// The thinning step k for a collection of n surfels: the smallest that leaves at most
+/// clamp(n / nShare, nMinimum, nLimit) surfels (nShare 0 counts as 1); 1 when nLimit is 0.
+[[nodiscard]] unsigned int ThinningStep(unsigned int n, unsigned int nLimit, unsigned int nShare,
+                                        unsigned int nMinimum);
+
+/// Every k-th surfel's position and normal; the collection itself (shared) for k = 1.
 CbSmartPointer<const KaCSurfelCollectionCCT> Thinned(
-    const CbSmartPointer<const KaCSurfelCollectionCCT>& spScan, unsigned int nLimit);
+    const CbSmartPointer<const KaCSurfelCollectionCCT>& spScan, unsigned int nStep);
 
 /// The scan without its stray points: a surfel is stray when its eighth nearest neighbour is
 /// more than three times as far as is typical for the scan (points of a surface lie densely,

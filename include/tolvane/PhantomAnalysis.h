@@ -56,12 +56,17 @@ class TOLVANE_API PhantomAnalysis {
     bool bAlign = true;
     /// Leave stray points out of the clustering collection.
     bool bClean = true;
-    /// Cluster (and clean) on an evenly thinned copy of a clustering collection larger than
-    /// this (every k-th surfel); 0 keeps every surfel. The analyzer measures the samples
-    /// thinned the same way; the refined numbers always measure every sample. On a 1M-surfel scan
-    /// with 10 µm noise, 200,000 moved the worst depth, width and height error by 0.04 µm and cut
-    /// the time from 44 s to 4.8 s (docs/phantom.md).
+    /// Cluster (and clean) on an evenly thinned copy of the clustering collection (every k-th
+    /// surfel): about one surfel in nClusteringShare, but at least nClusteringMinimum and at
+    /// most nClusteringLimit of them (k at least 1). nClusteringLimit 0 keeps every surfel.
+    /// The clustering's cost thus follows the scan's size, and so does the whole analysis's.
     unsigned int nClusteringLimit = 200000;
+    unsigned int nClusteringShare = 25;
+    unsigned int nClusteringMinimum = 12000;
+    /// The analyzer measures every k-th sample, k the smaller of this and the clustering's
+    /// step (the same rule applied to the samples). The refined numbers always measure every
+    /// sample. How far thinning moves the results: docs/phantom.md.
+    unsigned int nMeasuringStep = 4;
     PhantomLimits limits;
     /// Called with (steps done, steps in all) after the preparation, after each attempt and
     /// at the end, on the calling thread; never per surfel. The steps in all are the attempts

@@ -221,7 +221,8 @@ def analyze_phantom(scan: Union[Collection, PathLike, None] = None,
     attempts: analyzer runs at most until one passes its checks (1: the bare analyzer's one
     run; default the tool's, 8). align: turn the scan into the phantom's frame first (any
     pose). clean: leave stray points out of the clustering. cluster_limit: cluster on an evenly
-    thinned copy of scans with more surfels (0: never; default the tool's, 200,000). limits: limits of the checks to change, by name (min_plane_share,
+    thinned copy of about one surfel in 25, at most this many (0: never thin; default the
+    tool's, 200,000). limits: limits of the checks to change, by name (min_plane_share,
     residual_factor, residual_floor, max_depth_spread, max_angle_error, max_length_error,
     max_corner_fit_rms, min_orientation_margin, max_analyzer_drift; docs/phantom.md).
     source: the name in to_dict() (default: the path, or "collection").

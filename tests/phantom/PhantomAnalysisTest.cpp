@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -88,6 +90,23 @@ TEST(PhantomAnalysis, FrameFollowsARigidPose) {
   EXPECT_FALSE(prep::FindPhantomFrame(*flat, a));
 }
 
+TEST(PhantomAnalysis, ThinningFollowsTheScanWithinMinimumAndLimit) {
+  // About one in 25, at least 12,000, at most 200,000; no thinning with limit 0.
+  EXPECT_EQ(prep::ThinningStep(5000000, 200000, 25, 12000), 25u);
+  EXPECT_EQ(prep::ThinningStep(10000000, 200000, 25, 12000), 50u);
+  EXPECT_EQ(prep::ThinningStep(1000000, 200000, 25, 12000), 25u);
+  EXPECT_EQ(prep::ThinningStep(200000, 200000, 25, 12000), 17u);  // 11,765 surfels
+  EXPECT_EQ(prep::ThinningStep(20000, 200000, 25, 12000), 2u);
+  EXPECT_EQ(prep::ThinningStep(12000, 200000, 25, 12000), 1u);
+  EXPECT_EQ(prep::ThinningStep(5000000, 0, 25, 12000), 1u);
+  EXPECT_EQ(prep::ThinningStep(300000, 10000, 0, 0), 30u);
+  const Collection scan = PhantomScanGenerator(Scan(100, 0.0f)).Generate();
+  EXPECT_EQ(prep::Thinned(scan, 1).Get(), scan.Get());
+  const Collection thin = prep::Thinned(scan, 30);
+  ASSERT_EQ(thin->GetNrSurfels(), 4u);
+  EXPECT_EQ(thin->GetPosition(3), scan->GetPosition(90));
+}
+
 TEST(PhantomAnalysis, CleaningDropsStrayPointsAndKeepsTheFaces) {
   PhantomScanGenerator::Parameters p = Scan(40000, 0.01f);
   p.fStrayFraction = 0.1f;
@@ -140,8 +159,14 @@ TEST(PhantomAnalysis, BarePathIsTheAnalyzerAndRefinedIsExact) {
   bare.nClusteringLimit = 0;
   bare.bAlign = false;
   bare.bClean = false;
+  std::vector<std::pair<std::size_t, std::size_t>> steps;
+  bare.fnProgress = [&steps](std::size_t nDone, std::size_t nTotal) {
+    steps.emplace_back(nDone, nTotal);
+  };
   std::srand(3);
   const PhantomAnalysis::Result r = PhantomAnalysis(scan, scan, bare).Run();
+  // Preparation, the one attempt, the end: three steps of three.
+  EXPECT_EQ(steps, (std::vector<std::pair<std::size_t, std::size_t>>{{1, 3}, {2, 3}, {3, 3}}));
   KaCCalibrationPhantomCCTAnalyzer analyzer(scan, scan, 7);
   std::srand(3);
   (void)analyzer.Compute();
