@@ -1,6 +1,8 @@
 // tolvane phantom: analyses a scan of the calibration phantom.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include <tolvane/PhantomAnalysis.h>
 #include "synth/PhantomScanGenerator.h"
@@ -25,7 +27,8 @@ constexpr unsigned int c_nBuiltInSurfels = 100000;
 constexpr float c_fBuiltInNoise = 0.005f;
 constexpr unsigned int c_nBuiltInSeed = 1;
 
-const char c_szHelp[] =
+// The help text; %NOTE% stands for the shearing note, which has its home in the library.
+const char c_szHelpTemplate[] =
     "Usage: tolvane phantom [SCAN.ply] [--samples SAMPLES.ply] [--planes N] [--seed N]\n"
     "                       [--attempts N] [--no-align] [--no-clean] [--cluster-limit N]\n"
     "                       [--out COLOURED.ply] [--report REPORT.html] [--json] [--ascii]\n"
@@ -45,8 +48,7 @@ const char c_szHelp[] =
     "next random state. The results are given in the scan's frame. The refined numbers refit\n"
     "the final planes in double precision. docs/phantom.md lists the checks and their limits.\n"
     "\n"
-    "Note: on a perfect phantom the shearing reads 27, 30, 8 and 58 \xC2\xB5m off the nominal\n"
-    "values, which are separate constants; these offsets are no scanner error.\n"
+    "%NOTE%\n"
     "\n"
     "Options:\n"
     "  --samples SAMPLES.ply  the samples collection (default: SCAN)\n"
@@ -71,12 +73,43 @@ const char c_szHelp[] =
     "\n"
     "Exit status: 0 pass, 1 bad input, 2 bad usage, 3 the analysis ran but failed its checks.\n";
 
+// The shearing note, wrapped at 89 columns, each line ending in a newline.
+std::string WrappedShearingNote() {
+  const std::string text = PhantomShearingNote();
+  std::string out, line;
+  std::size_t nColumns = 0;  // of line, counting each UTF-8 sequence once
+  for (std::size_t i = 0; i <= text.size();) {
+    const std::size_t end = std::min(text.find(' ', i), text.size());
+    const std::string word = text.substr(i, end - i);
+    std::size_t nWord = 0;
+    for (const char c : word) nWord += (static_cast<unsigned char>(c) & 0xC0) == 0x80 ? 0 : 1;
+    if (nColumns > 0 && nColumns + 1 + nWord > 89) {
+      out += line + "\n";
+      line.clear();
+      nColumns = 0;
+    }
+    line += (nColumns > 0 ? " " : "") + word;
+    nColumns += (nColumns > 0 ? 1 : 0) + nWord;
+    i = end + 1;
+  }
+  return out + line + "\n";
+}
+
+const char* Help() {
+  static const std::string help = [] {
+    std::string h = c_szHelpTemplate;
+    const std::size_t at = h.find("%NOTE%\n");
+    return h.replace(at, 7, WrappedShearingNote());
+  }();
+  return help.c_str();
+}
+
 int Run(const std::vector<std::string>& args) {
   const Arguments a(args,
                     {"samples", "planes", "seed", "out", "report", "attempts", "cluster-limit"},
                     {"json", "ascii", "no-align", "no-clean"});
   if (a.WantsHelp()) {
-    std::fputs(c_szHelp, stdout);
+    std::fputs(Help(), stdout);
     return 0;
   }
   a.RequirePositionals(0, 1, "");
@@ -152,7 +185,7 @@ int Run(const std::vector<std::string>& args) {
 }  // namespace
 
 Command GetPhantomCommand() {
-  return {"phantom", "analyse a scan of the calibration phantom", c_szHelp, &Run};
+  return {"phantom", "analyse a scan of the calibration phantom", Help(), &Run};
 }
 
 }  // namespace tolvane::cli

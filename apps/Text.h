@@ -3,19 +3,12 @@
 #include <string>
 #include <string_view>
 
+#include "base/JsonText.h"
+
 namespace tolvane::cli {
 
-// Text helpers of the tool.
-
-/// UTF-8 of a wide string (UTF-32 code points, as wchar_t holds them here).
-[[nodiscard]] std::string ToUtf8(const std::wstring& strText);
-/// The shortest decimal form that reads back to the same float; "null" when not finite (for
-/// JSON).
-[[nodiscard]] std::string JsonNumber(float fValue);
-/// The same for a double.
-[[nodiscard]] std::string JsonNumber(double fValue);
-/// A JSON string literal, quotes included.
-[[nodiscard]] std::string JsonString(const std::string& strText);
+// Text helpers of the tool; the JSON and UTF-8 ones (ToUtf8, JsonNumber, JsonString) live in
+// base/JsonText.h, shared with the library.
 /// Text safe inside HTML elements and attribute values.
 [[nodiscard]] std::string HtmlEscape(const std::string& strText);
 /// Base64 (RFC 4648, with padding) of bytes, e.g. for a data: URI.

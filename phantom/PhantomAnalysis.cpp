@@ -4,7 +4,6 @@
 #include <tolvane/KaCMpFtColorCode.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -14,6 +13,7 @@
 
 #include "base/CbException.h"
 #include "container/KaSurfelAttributes.h"
+#include "geometry/CentredScatter.h"
 #include "geometry/KaCCorrMath.h"
 #include "phantom/PhantomPreparation.h"
 
@@ -57,19 +57,14 @@ Fit FitPoints(const std::vector<D3>& points) {
   D3 c;
   for (const D3& p : points) c = {c.x + p.x, c.y + p.y, c.z + p.z};
   c = Scaled(c, 1.0 / static_cast<double>(points.size()));
-  double packed[6] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+  CentredScatter scatter;
   for (const D3& p : points) {
     const D3 d = Sub(p, c);
-    packed[0] += d.x * d.x;
-    packed[1] += d.y * d.x;
-    packed[2] += d.y * d.y;
-    packed[3] += d.z * d.x;
-    packed[4] += d.z * d.y;
-    packed[5] += d.z * d.z;
+    scatter.Add(d.x, d.y, d.z);
   }
   double vectors[9];
   double values[3];
-  KaCCorrMath::semi_definite_symmetric(packed, 3, vectors, values);
+  KaCCorrMath::semi_definite_symmetric(scatter.packed, 3, vectors, values);
   fit.normal = {vectors[6], vectors[7], vectors[8]};
   fit.centroid = c;
   double sum2 = 0.0;
@@ -101,7 +96,7 @@ void FitLabelled(const KaTAttributeAccessor<const CbVector3f>& positions, unsign
     c = {c.x + p.x, c.y + p.y, c.z + p.z};
     ++counts[l];
   }
-  std::vector<std::array<double, 6>> packed(nPlanes, {0.0, 0.0, 0.0, 0.0, 0.0, 0.0});
+  std::vector<CentredScatter> scatter(nPlanes);
   for (std::size_t i = 0; i < nPlanes; ++i) {
     if (bRefit[i]) centroids[i] = Scaled(centroids[i], 1.0 / static_cast<double>(counts[i]));
   }
@@ -109,13 +104,7 @@ void FitLabelled(const KaTAttributeAccessor<const CbVector3f>& positions, unsign
     const unsigned short l = labels[s];
     if (l == c_nNoPlane || !bRefit[l]) continue;
     const D3 d = Sub(FromFloat(positions[s]), centroids[l]);
-    std::array<double, 6>& q = packed[l];
-    q[0] += d.x * d.x;
-    q[1] += d.y * d.x;
-    q[2] += d.y * d.y;
-    q[3] += d.z * d.x;
-    q[4] += d.z * d.y;
-    q[5] += d.z * d.z;
+    scatter[l].Add(d.x, d.y, d.z);
   }
   std::vector<char> bFitted(nPlanes, 0);
   for (std::size_t i = 0; i < nPlanes; ++i) {
@@ -124,7 +113,7 @@ void FitLabelled(const KaTAttributeAccessor<const CbVector3f>& positions, unsign
     if (counts[i] < 3) continue;
     double vectors[9];
     double values[3];
-    KaCCorrMath::semi_definite_symmetric(packed[i].data(), 3, vectors, values);
+    KaCCorrMath::semi_definite_symmetric(scatter[i].packed, 3, vectors, values);
     fits[i].normal = {vectors[6], vectors[7], vectors[8]};
     fits[i].centroid = centroids[i];
     bFitted[i] = 1;

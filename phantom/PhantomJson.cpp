@@ -1,75 +1,23 @@
 // The JSON form of a phantom analysis result, shared by the tool and the bindings.
 #include <tolvane/PhantomAnalysis.h>
 
-#include <charconv>
-#include <cmath>
-#include <cstdint>
-#include <cstdio>
+#include <string>
+
+#include "base/JsonText.h"
 
 namespace tolvane {
 
 namespace {
 
-// The shortest decimal that reads back to the same value; null when not finite.
-template <class T>
-std::string Number(T v) {
-  if (!std::isfinite(v)) return "null";
-  char buf[64];
-  const auto [ptr, ec] = std::to_chars(buf, buf + sizeof buf, v);
-  (void)ec;  // 64 characters hold every float and double
-  return std::string(buf, ptr);
-}
-
-std::string Utf8(const std::wstring& text) {
-  std::string out;
-  for (const wchar_t wc : text) {
-    auto c = static_cast<std::uint32_t>(wc);
-    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
-std::string String(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned int>(c));
-      out += buf;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
 template <class T>
 std::string Array(const T* values, int n) {
   std::string s = "[";
-  for (int i = 0; i < n; ++i) s += (i ? "," : "") + Number(values[i]);
+  for (int i = 0; i < n; ++i) s += (i ? "," : "") + JsonNumber(values[i]);
   return s + "]";
 }
 
 std::string Vector(const CbVector3f& v) {
-  return "[" + Number(v.x) + "," + Number(v.y) + "," + Number(v.z) + "]";
+  return "[" + JsonNumber(v.x) + "," + JsonNumber(v.y) + "," + JsonNumber(v.z) + "]";
 }
 
 // Depth, shearing, width and height of one set of quantities, with nominal values and
@@ -78,11 +26,11 @@ template <class T>
 std::string Quantities(const phantom::Quantities<T>& q) {
   const T fDepthDeviation =
       phantom::DeviationMicrons(static_cast<T>(phantom::c_fNominalDepth), q.meanDepth);
-  std::string j =
-      "\"depth\":{\"mean_mm\":" + Number(q.meanDepth) + ",\"at_corners_mm\":" + Array(q.depth, 4) +
-      ",\"nominal_mm\":" + Number(phantom::c_fNominalDepth) +
-      ",\"deviation_um\":" + Number(fDepthDeviation) +
-      ",\"deviation_percent\":" + Number(phantom::DepthDeviationPercent(fDepthDeviation)) + "}";
+  std::string j = "\"depth\":{\"mean_mm\":" + JsonNumber(q.meanDepth) +
+                  ",\"at_corners_mm\":" + Array(q.depth, 4) +
+                  ",\"nominal_mm\":" + JsonNumber(phantom::c_fNominalDepth) +
+                  ",\"deviation_um\":" + JsonNumber(fDepthDeviation) + ",\"deviation_percent\":" +
+                  JsonNumber(phantom::DepthDeviationPercent(fDepthDeviation)) + "}";
   const auto lengths = [](const char* name, const T* values, const float* nominal) {
     T dev[4];
     for (int k = 0; k < 4; ++k) {
@@ -100,21 +48,21 @@ std::string Quantities(const phantom::Quantities<T>& q) {
 }  // namespace
 
 std::string PhantomResultToJson(const PhantomAnalysis::Result& r, const std::string& strSource) {
-  std::string j = "{\"source\":" + String(strSource);
+  std::string j = "{\"source\":" + JsonString(strSource);
   j += ",\n\"samples\":" + std::to_string(r.nSamples);
   j += ",\n\"texts\":[";
-  for (int i = 0; i < 4; ++i) j += (i ? "," : "") + String(Utf8(r.strTexts[i]));
+  for (int i = 0; i < 4; ++i) j += (i ? "," : "") + JsonString(ToUtf8(r.strTexts[i]));
   j += "],\n" + Quantities(r.analyzer);
   j += ",\n\"refined\":{" + Quantities(r.refined) + "}";
   j += ",\n\"verdict\":{\"pass\":" + std::string(r.verdict.bPass ? "true" : "false") +
-       ",\"summary\":" + String(r.verdict.Summary()) +
+       ",\"summary\":" + JsonString(r.verdict.Summary()) +
        ",\"attempt\":" + std::to_string(r.nAttempt) +
        ",\"attempts\":" + std::to_string(r.nAttempts) + ",\"checks\":[";
   for (std::size_t i = 0; i < r.verdict.vecChecks.size(); ++i) {
     const PhantomCheck& c = r.verdict.vecChecks[i];
-    j += std::string(i ? "," : "") + "\n {\"name\":" + String(c.strName) +
-         ",\"value\":" + Number(c.fValue) + ",\"limit\":" + Number(c.fLimit) +
-         ",\"unit\":" + String(c.strUnit) + ",\"minimum\":" + (c.bMinimum ? "true" : "false") +
+    j += std::string(i ? "," : "") + "\n {\"name\":" + JsonString(c.strName) +
+         ",\"value\":" + JsonNumber(c.fValue) + ",\"limit\":" + JsonNumber(c.fLimit) +
+         ",\"unit\":" + JsonString(c.strUnit) + ",\"minimum\":" + (c.bMinimum ? "true" : "false") +
          ",\"pass\":" + (c.bPass ? "true" : "false") + "}";
   }
   j += "]}";
@@ -124,11 +72,11 @@ std::string PhantomResultToJson(const PhantomAnalysis::Result& r, const std::str
   j += ",\n\"planes\":[";
   for (std::size_t i = 0; i < r.vecPlanes.size(); ++i) {
     const PhantomAnalysis::Plane& p = r.vecPlanes[i];
-    j += std::string(i ? "," : "") + "\n {\"role\":" + String(p.strRole) +
+    j += std::string(i ? "," : "") + "\n {\"role\":" + JsonString(p.strRole) +
          ",\"samples\":" + std::to_string(p.nSamples) + ",\"normal\":" + Vector(p.normal) +
          ",\"refined_normal\":" + Array(p.refinedNormal, 3) +
          ",\"refined_point\":" + Array(p.refinedPoint, 3) +
-         ",\"rms_residual_mm\":" + Number(p.fRmsResidual) + "}";
+         ",\"rms_residual_mm\":" + JsonNumber(p.fRmsResidual) + "}";
   }
   j += "],\n\"corners\":{\"analyzer\":[";
   for (int k = 0; k < 8; ++k) j += (k ? "," : "") + Vector(r.analyzerCorners[k]);
@@ -136,8 +84,8 @@ std::string PhantomResultToJson(const PhantomAnalysis::Result& r, const std::str
   for (int k = 0; k < 8; ++k) j += (k ? "," : "") + Array(r.refinedCorners[k], 3);
   j += "]}";
   j += ",\n\"iterations\":" + std::to_string(r.nIterations);
-  j += ",\n\"initialization_duration_s\":" + Number(r.fInitializationDuration);
-  j += ",\n\"overall_duration_s\":" + Number(r.fOverallDuration);
+  j += ",\n\"initialization_duration_s\":" + JsonNumber(r.fInitializationDuration);
+  j += ",\n\"overall_duration_s\":" + JsonNumber(r.fOverallDuration);
   j += ",\n\"display_points\":[";
   for (std::size_t i = 0; i < r.vecDisplayPoints.size(); ++i) {
     j += (i ? "," : "") + Vector(r.vecDisplayPoints[i]);

@@ -10,6 +10,7 @@
 #include "base/CbException.h"
 #include "container/KaCNormalCodec.h"
 #include "container/KaSurfelAttributes.h"
+#include "geometry/CentredScatter.h"
 
 namespace tolvane::synth {
 namespace {
@@ -52,19 +53,14 @@ void FitPlane(const V3* pPoints, int n, V3& normal, V3& centroid) {
   centroid = {0.0, 0.0, 0.0};
   for (int i = 0; i < n; ++i) centroid = centroid + pPoints[i];
   centroid = centroid * (1.0 / n);
-  double packed[6] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+  tolvane::CentredScatter scatter;
   for (int i = 0; i < n; ++i) {
     const V3 d = pPoints[i] - centroid;
-    packed[0] += d.x * d.x;
-    packed[1] += d.y * d.x;
-    packed[2] += d.y * d.y;
-    packed[3] += d.z * d.x;
-    packed[4] += d.z * d.y;
-    packed[5] += d.z * d.z;
+    scatter.Add(d.x, d.y, d.z);
   }
   Eigen::MatrixXd a(3, 3);
   for (int r = 0, k = 0; r < 3; ++r) {
-    for (int c = 0; c <= r; ++c, ++k) a(r, c) = a(c, r) = packed[k];
+    for (int c = 0; c <= r; ++c, ++k) a(r, c) = a(c, r) = scatter.packed[k];
   }
   // The eigenvector of the smallest eigenvalue (the solver sorts them ascending).
   const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> solver(a);
