@@ -526,6 +526,14 @@ PhantomAnalysis::Result PhantomAnalysis::Run() const {
     Collection spCleaned = spThinned;
     if (m_options.bClean) spCleaned = prep::WithoutStrayPoints(spThinned, nStray);
     bAligned = m_options.bAlign && prep::FindPhantomFrame(*spCleaned, frame);
+    // The analyzer orders the faces by the depths of their centres along its mean normal;
+    // a wall scanned in part tilts that by degrees, enough to swap two walls' roles. Balanced
+    // walls keep the clustering collection's mean normal on the viewing axis.
+    Collection spBalanced = spCleaned;
+    if (bAligned) {
+      std::size_t nBalanced = 0;
+      spBalanced = prep::WithBalancedWalls(spCleaned, frame, nBalanced);
+    }
     const unsigned int nSampleStep =
         std::min(prep::ThinningStep(m_spSamples->GetNrSurfels(), m_options.nClusteringLimit,
                                     m_options.nClusteringShare, m_options.nClusteringMinimum),
@@ -540,12 +548,12 @@ PhantomAnalysis::Result PhantomAnalysis::Run() const {
     Collection spClustering;
     Collection spSamples;
     const auto prepare = [&] {
-      spClustering = spCleaned;
+      spClustering = spBalanced;
       spSamples = spThinSamples;
       if (bAligned) {
-        spClustering = prep::InFrame(*spCleaned, frame);
-        spSamples = spCleaned.Get() == spThinSamples.Get() ? spClustering
-                                                           : prep::InFrame(*spThinSamples, frame);
+        spClustering = prep::InFrame(*spBalanced, frame);
+        spSamples = spBalanced.Get() == spThinSamples.Get() ? spClustering
+                                                            : prep::InFrame(*spThinSamples, frame);
       }
       std::size_t nNormals = 0;
       if (m_options.bClean) spClustering = prep::WithClusterableNormals(spClustering, nNormals);

@@ -245,6 +245,52 @@ CbSmartPointer<const KaCSurfelCollectionCCT> Thinned(
   return Subset(*spScan, kept);
 }
 
+CbSmartPointer<const KaCSurfelCollectionCCT> WithBalancedWalls(
+    const CbSmartPointer<const KaCSurfelCollectionCCT>& spScan, const Frame& frame,
+    std::size_t& nRemoved) {
+  nRemoved = 0;
+  const unsigned int n = spScan->GetNrSurfels();
+  const auto codes = spScan->GetNormalAccessor();
+  const CbVector3f* pTable = KaCNormalCodec::GetTable();
+  // The wall of each surfel: 0 +x, 1 +y, 2 -x, 3 -y; 4 for none. Per wall, the sum of its
+  // normals' components along its own direction.
+  constexpr unsigned char c_nNoWall = 4;
+  std::vector<unsigned char> walls(n, c_nNoWall);
+  double lateral[4] = {0.0, 0.0, 0.0, 0.0};
+  for (unsigned int i = 0; i < n; ++i) {
+    const CbVector3f& m = pTable[codes[i]];
+    const double v[3] = {m.x, m.y, m.z};
+    const double x = Dot(frame.R[0], v), y = Dot(frame.R[1], v), c = -Dot(frame.R[2], v);
+    if (!(c < 0.866 && c > -0.2)) continue;
+    const int k = static_cast<int>(std::lround(std::atan2(y, x) / (0.5 * c_fPi))) & 3;
+    walls[i] = static_cast<unsigned char>(k);
+    lateral[k] += k == 0 ? x : k == 1 ? y : k == 2 ? -x : -y;
+  }
+  double keep[4] = {1.0, 1.0, 1.0, 1.0};
+  for (int k = 0; k < 2; ++k) {
+    const double a = lateral[k], b = lateral[k + 2];
+    if (!(std::min(a, b) >= 0.05 * std::max(a, b))) continue;
+    if (a > b) keep[k] = b / a;
+    if (b > a) keep[k + 2] = a / b;
+  }
+  // Evenly: the j-th surfel of a wall is kept when floor((j + 1) keep) passes floor(j keep).
+  std::vector<unsigned int> kept;
+  kept.reserve(n);
+  double seen[4] = {0.0, 0.0, 0.0, 0.0};
+  for (unsigned int i = 0; i < n; ++i) {
+    const unsigned char k = walls[i];
+    if (k != c_nNoWall) {
+      const double before = std::floor(seen[k] * keep[k]);
+      seen[k] += 1.0;
+      if (!(std::floor(seen[k] * keep[k]) > before)) continue;
+    }
+    kept.push_back(i);
+  }
+  nRemoved = n - kept.size();
+  if (nRemoved == 0) return spScan;
+  return Subset(*spScan, kept);
+}
+
 CbSmartPointer<const KaCSurfelCollectionCCT> WithoutStrayPoints(
     const CbSmartPointer<const KaCSurfelCollectionCCT>& spScan, std::size_t& nRemoved) {
   nRemoved = 0;

@@ -50,6 +50,17 @@ CbSmartPointer<const KaCSurfelCollectionCCT> Thinned(
 CbSmartPointer<const KaCSurfelCollectionCCT> WithoutStrayPoints(
     const CbSmartPointer<const KaCSurfelCollectionCCT>& spScan, std::size_t& nRemoved);
 
+/// The scan with its walls balanced in the frame: the surfels whose normals lie 30 to 100
+/// degrees from the viewing axis (-z) belong to the wall whose direction across the axis
+/// (+x, +y, -x, -y) is nearest; of two opposite walls, the one whose normals add up to more
+/// across the axis is thinned evenly until both add up to the same, so that the mean normal of
+/// the scan is the viewing axis however much of each wall was scanned. A pair is left as it is
+/// when its weaker wall adds up to less than a twentieth of the other. nRemoved receives the
+/// count; the collection itself (shared) when nothing is removed.
+CbSmartPointer<const KaCSurfelCollectionCCT> WithBalancedWalls(
+    const CbSmartPointer<const KaCSurfelCollectionCCT>& spScan, const Frame& frame,
+    std::size_t& nRemoved);
+
 /// The scan with every normal code whose decoded vector has a float dot product with itself
 /// above 1 replaced by the nearest code without that rounding (at most about a degree away).
 /// Such a code makes the analyzer's angle term NaN between a seed plane and the samples that

@@ -107,6 +107,38 @@ TEST(PhantomAnalysis, ThinningFollowsTheScanWithinMinimumAndLimit) {
   EXPECT_EQ(thin->GetPosition(3), scan->GetPosition(90));
 }
 
+// A sparse wall tilts the mean normal by degrees; the balanced walls bring it back to within
+// 1.5 degrees of the full scan's viewing axis, and a full scan loses few of its wall surfels.
+TEST(PhantomAnalysis, BalancedWallsKeepTheMeanNormalOnTheViewingAxis) {
+  const auto meanNormal = [](const KaCSurfelCollectionCCT& scan) {
+    CbVector3f m;
+    for (unsigned int i = 0; i < scan.GetNrSurfels(); ++i) m += scan.GetNormal(i);
+    return m.Normalized();
+  };
+  PhantomScanGenerator::Parameters p = Scan(40000, 0.01f);
+  const Collection full = PhantomScanGenerator(p).Generate();
+  prep::Frame frame;
+  ASSERT_TRUE(prep::FindPhantomFrame(*full, frame));
+  std::size_t nRemoved = 0;
+  const Collection fullBalanced = prep::WithBalancedWalls(full, frame, nRemoved);
+  EXPECT_EQ(fullBalanced->GetNrSurfels(), 40000u - nRemoved);
+  EXPECT_LT(nRemoved, 40000u / 10);
+  const CbVector3f axis = meanNormal(*fullBalanced);
+  for (int face : {1, 2, 3, 4}) {
+    p.faceDensity[face] = 0.2f;
+    const Collection sparse = PhantomScanGenerator(p).Generate();
+    p.faceDensity[face] = 1.0f;
+    ASSERT_TRUE(prep::FindPhantomFrame(*sparse, frame));
+    const Collection balanced = prep::WithBalancedWalls(sparse, frame, nRemoved);
+    const double fTilt =
+        std::acos(std::fmin(1.0, meanNormal(*sparse).Dot(axis))) * 180.0 / 3.14159265358979;
+    const double fBalancedTilt =
+        std::acos(std::fmin(1.0, meanNormal(*balanced).Dot(axis))) * 180.0 / 3.14159265358979;
+    EXPECT_GT(fTilt, 5.0) << face;
+    EXPECT_LT(fBalancedTilt, 1.5) << face;
+  }
+}
+
 TEST(PhantomAnalysis, CleaningDropsStrayPointsAndKeepsTheFaces) {
   PhantomScanGenerator::Parameters p = Scan(40000, 0.01f);
   p.fStrayFraction = 0.1f;
