@@ -80,6 +80,29 @@ void ResetPeak() {
 // The smallest size, the reference for the scaling ratio of the larger sizes.
 constexpr int c_nSmallestScan = 200000;
 
+// Resident memory before the scan, with it, and the peak while the loop ran (kB), and the
+// processor time the loop took (ns).
+struct Measured {
+  double fBeforeScanKb = 0.0, fWithScanKb = 0.0, fPeakKb = 0.0, fCpuNs = 0.0;
+};
+
+// The counters of an analysis at scale (see ComputeAtScale), and the floor ratio.
+void ReportAtScale(benchmark::State& state, const Measured& m, double& fSmallestNsPerSurfel) {
+  const auto n = static_cast<double>(state.range(0));
+  const double fNsPerSurfel = m.fCpuNs / static_cast<double>(state.iterations()) / n;
+  if (state.range(0) == c_nSmallestScan) fSmallestNsPerSurfel = fNsPerSurfel;
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+  state.counters["ns_per_surfel"] = fNsPerSurfel;
+  state.counters["per_surfel_vs_smallest"] = fNsPerSurfel / fSmallestNsPerSurfel;
+  state.counters["scan_B_per_surfel"] = (m.fWithScanKb - m.fBeforeScanKb) * 1024.0 / n;
+  state.counters["peak_B_per_surfel"] = (m.fPeakKb - m.fBeforeScanKb) * 1024.0 / n;
+  state.counters["analysis_B_per_surfel"] = (m.fPeakKb - m.fWithScanKb) * 1024.0 / n;
+  const auto nSurfels = static_cast<std::size_t>(state.range(0));
+  tolvane_bench::ReportFloorRatio(
+      state, tolvane_bench::ReadPassSeconds({{nSurfels * sizeof(CbVector3f), false},
+                                             {nSurfels * sizeof(unsigned short), false}}));
+}
+
 // The whole analysis at scale, on one collection used for clustering and measurement; the scan
 // is generated outside the timing. Counters:
 // - ns_per_surfel: processor time per surfel (the analysis runs on one thread; on a busy
@@ -117,7 +140,9 @@ void ComputeAtScale(benchmark::State& state, bool bThinned, double& fSmallestNsP
   }
   CyAttributeContainer::ReleaseCachedBlocks();
   malloc_trim(0);
-  const double fWithScan = ResidentKb("VmRSS");
+  Measured m;
+  m.fBeforeScanKb = fBeforeScan;
+  m.fWithScanKb = ResidentKb("VmRSS");
   ResetPeak();
   size_t nPasses = 0;
   const double fCpu0 = ProcessCpuNs();
@@ -128,21 +153,11 @@ void ComputeAtScale(benchmark::State& state, bool bThinned, double& fSmallestNsP
     benchmark::DoNotOptimize(a.Compute());
     nPasses += a.GetNrIterations();
   }
-  const double fCpuNs = ProcessCpuNs() - fCpu0;
-  const double fPeak = ResidentKb("VmHWM");
-  const double fNsPerSurfel = fCpuNs / static_cast<double>(state.iterations()) / n;
-  if (state.range(0) == c_nSmallestScan) fSmallestNsPerSurfel = fNsPerSurfel;
-  state.SetItemsProcessed(state.iterations() * state.range(0));
-  state.counters["ns_per_surfel"] = fNsPerSurfel;
-  state.counters["per_surfel_vs_smallest"] = fNsPerSurfel / fSmallestNsPerSurfel;
-  state.counters["scan_B_per_surfel"] = (fWithScan - fBeforeScan) * 1024.0 / n;
-  state.counters["peak_B_per_surfel"] = (fPeak - fBeforeScan) * 1024.0 / n;
-  state.counters["analysis_B_per_surfel"] = (fPeak - fWithScan) * 1024.0 / n;
+  m.fCpuNs = ProcessCpuNs() - fCpu0;
+  m.fPeakKb = ResidentKb("VmHWM");
+  ReportAtScale(state, m, fSmallestNsPerSurfel);
   state.counters["passes_last_restart"] =
       benchmark::Counter(static_cast<double>(nPasses), benchmark::Counter::kAvgIterations);
-  tolvane_bench::ReportFloorRatio(
-      state, tolvane_bench::ReadPassSeconds(
-                 {{n * sizeof(CbVector3f), false}, {n * sizeof(unsigned short), false}}));
 }
 
 void BM_KaCCalibrationPhantomCCTAnalyzer_Compute(benchmark::State& state) {
@@ -167,8 +182,8 @@ BENCHMARK(BM_KaCCalibrationPhantomCCTAnalyzer_ComputeThinnedClustering)
     ->Arg(5000000)
     ->Unit(benchmark::kMillisecond);
 
-// The whole trust layer (PhantomAnalysis with its default options: thinning to 200,000
-// clustering surfels, cleaning, alignment, attempts, refinement) on one collection used for
+// The whole trust layer (PhantomAnalysis with its default options: thinning, cleaning,
+// alignment, balanced walls, attempts, refinement on every sample) on one collection used for
 // clustering and measurement, as `tolvane phantom` runs it. Counters as in ComputeAtScale.
 void BM_PhantomAnalysis_Run(benchmark::State& state) {
   static double s_fSmallestNsPerSurfel = 0.0;
@@ -179,7 +194,9 @@ void BM_PhantomAnalysis_Run(benchmark::State& state) {
   Probe::Collection scan = Scan(n);
   CyAttributeContainer::ReleaseCachedBlocks();
   malloc_trim(0);
-  const double fWithScan = ResidentKb("VmRSS");
+  Measured m;
+  m.fBeforeScanKb = fBeforeScan;
+  m.fWithScanKb = ResidentKb("VmRSS");
   ResetPeak();
   int nAttempts = 0;
   const double fCpu0 = ProcessCpuNs();
@@ -190,21 +207,11 @@ void BM_PhantomAnalysis_Run(benchmark::State& state) {
     nAttempts += r.nAttempts;
     benchmark::DoNotOptimize(r.spColoured);
   }
-  const double fCpuNs = ProcessCpuNs() - fCpu0;
-  const double fPeak = ResidentKb("VmHWM");
-  const double fNsPerSurfel = fCpuNs / static_cast<double>(state.iterations()) / n;
-  if (state.range(0) == c_nSmallestScan) s_fSmallestNsPerSurfel = fNsPerSurfel;
-  state.SetItemsProcessed(state.iterations() * state.range(0));
-  state.counters["ns_per_surfel"] = fNsPerSurfel;
-  state.counters["per_surfel_vs_smallest"] = fNsPerSurfel / s_fSmallestNsPerSurfel;
-  state.counters["scan_B_per_surfel"] = (fWithScan - fBeforeScan) * 1024.0 / n;
-  state.counters["peak_B_per_surfel"] = (fPeak - fBeforeScan) * 1024.0 / n;
-  state.counters["analysis_B_per_surfel"] = (fPeak - fWithScan) * 1024.0 / n;
+  m.fCpuNs = ProcessCpuNs() - fCpu0;
+  m.fPeakKb = ResidentKb("VmHWM");
+  ReportAtScale(state, m, s_fSmallestNsPerSurfel);
   state.counters["attempts"] =
       benchmark::Counter(static_cast<double>(nAttempts), benchmark::Counter::kAvgIterations);
-  tolvane_bench::ReportFloorRatio(
-      state, tolvane_bench::ReadPassSeconds(
-                 {{n * sizeof(CbVector3f), false}, {n * sizeof(unsigned short), false}}));
 }
 BENCHMARK(BM_PhantomAnalysis_Run)
     ->Arg(c_nSmallestScan)

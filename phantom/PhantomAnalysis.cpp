@@ -538,10 +538,13 @@ PhantomAnalysis::Result PhantomAnalysis::Run() const {
         std::min(prep::ThinningStep(m_spSamples->GetNrSurfels(), m_options.nClusteringLimit,
                                     m_options.nClusteringShare, m_options.nClusteringMinimum),
                  std::max(1u, m_options.nMeasuringStep));
-    const Collection spThinSamples =
-        m_spSamples.Get() == m_spClustering.Get() && nSampleStep == nStep
-            ? spThinned
-            : prep::Thinned(m_spSamples, nSampleStep);
+    const bool bSameThinning = m_spSamples.Get() == m_spClustering.Get() && nSampleStep == nStep;
+    // Unaligned, the analyzer measures the thinned samples as they are; aligned, every
+    // nSampleStep-th sample is turned into the frame directly, with no thinned copy between.
+    Collection spThinSamples;
+    if (!bAligned) {
+      spThinSamples = bSameThinning ? spThinned : prep::Thinned(m_spSamples, nSampleStep);
+    }
     bDirect = !bAligned && spThinSamples.Get() == m_spSamples.Get();
     // The collections the analyzer gets: in the frame, and the clustering one with normals it
     // can cluster (only there: the samples are measured by their positions).
@@ -551,9 +554,10 @@ PhantomAnalysis::Result PhantomAnalysis::Run() const {
       spClustering = spBalanced;
       spSamples = spThinSamples;
       if (bAligned) {
-        spClustering = prep::InFrame(*spBalanced, frame);
-        spSamples = spBalanced.Get() == spThinSamples.Get() ? spClustering
-                                                            : prep::InFrame(*spThinSamples, frame);
+        spClustering = prep::InFrame(*spBalanced, frame, 1);
+        spSamples = bSameThinning && spBalanced.Get() == spThinned.Get()
+                        ? spClustering
+                        : prep::InFrame(*m_spSamples, frame, nSampleStep);
       }
       std::size_t nNormals = 0;
       if (m_options.bClean) spClustering = prep::WithClusterableNormals(spClustering, nNormals);

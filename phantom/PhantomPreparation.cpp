@@ -189,8 +189,9 @@ bool FindPhantomFrame(const KaCSurfelCollectionCCT& scan, Frame& frame) {
 }
 
 CbSmartPointer<KaCSurfelCollectionCCT> InFrame(const KaCSurfelCollectionCCT& scan,
-                                               const Frame& frame) {
-  const unsigned int n = scan.GetNrSurfels();
+                                               const Frame& frame, unsigned int nStep) {
+  nStep = std::max(nStep, 1u);
+  const unsigned int n = (scan.GetNrSurfels() + nStep - 1) / nStep;
   CbSmartPointer<KaCSurfelCollectionCCT> sp(
       new KaCSurfelCollectionCCT(n, true, eSurfelAttributeSetFull));
   const auto positions = scan.GetAccessor<CbVector3f>(eSurfelAttributePosition);
@@ -203,13 +204,13 @@ CbSmartPointer<KaCSurfelCollectionCCT> InFrame(const KaCSurfelCollectionCCT& sca
   constexpr unsigned int c_nUnknown = 0x10000;
   std::vector<unsigned int> turnedCodes(0x10000, c_nUnknown);
   for (unsigned int i = 0; i < n; ++i) {
-    const CbVector3f& p = positions[i];
+    const CbVector3f& p = positions[i * nStep];
     const double q[3] = {p.x, p.y, p.z};
     double r[3];
     frame.ToFrame(q, r);
     outPositions[i] =
         CbVector3f(static_cast<float>(r[0]), static_cast<float>(r[1]), static_cast<float>(r[2]));
-    const unsigned short code = codes[i];
+    const unsigned short code = codes[i * nStep];
     unsigned int& turned = turnedCodes[code];
     if (turned == c_nUnknown) {
       const CbVector3f& m = pTable[code];

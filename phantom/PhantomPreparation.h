@@ -28,10 +28,10 @@ struct Frame {
 /// the normals show no four walls (no normals, too few wall samples, no fourfold pattern).
 bool FindPhantomFrame(const KaCSurfelCollectionCCT& scan, Frame& frame);
 
-/// A new collection of the surfels' positions and normal codes in the frame (other attributes
-/// at their defaults).
+/// A new collection of the positions and normal codes of every nStep-th surfel (nStep at
+/// least 1), in the frame (other attributes at their defaults).
 CbSmartPointer<KaCSurfelCollectionCCT> InFrame(const KaCSurfelCollectionCCT& scan,
-                                               const Frame& frame);
+                                               const Frame& frame, unsigned int nStep);
 
 /// The thinning step k for a collection of n surfels: the smallest that leaves at most
 /// clamp(n / nShare, nMinimum, nLimit) surfels (nShare 0 counts as 1); 1 when nLimit is 0.
