@@ -25,7 +25,9 @@ namespace tolvane {
 ///    stays as it is;
 /// 2. alignment: the collections the analyzer gets are turned into the phantom's own frame
 ///    (the mean normal gives the viewing axis, the wall normals the x and y axes), so that the
-///    analyzer's fixed ordering of the faces holds at any pose;
+///    analyzer's fixed ordering of the faces holds at any pose; opposite walls of the
+///    clustering collection are balanced (the stronger one thinned evenly), so that a wall
+///    scanned in part does not tilt the analyzer's mean normal and swap two walls' roles;
 /// 3. attempts: the analyzer runs, and its result is checked (PhantomVerdict); a failing result
 ///    is run again from the next rand() states, up to Options::nMaxAttempts times, and the
 ///    first passing attempt is kept;
