@@ -112,7 +112,7 @@ class TOLVANE_API PhantomAnalysis {
     double rotation[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
     double origin[3] = {};
     std::size_t nStrayPoints = 0;        ///< left out of the clustering
-    std::size_t nClusteringSurfels = 0;  ///< after thinning and cleaning
+    std::size_t nClusteringSurfels = 0;  ///< after thinning, cleaning and balancing
     std::size_t nSamples = 0;
     std::size_t nIterations = 0;
     float fInitializationDuration = 0.0f;

@@ -15,6 +15,7 @@
 
 #include "base/CbException.h"
 #include "container/KaCNormalCodec.h"
+#include "container/KaSurfelAttributes.h"
 #include "phantom/PhantomPreparation.h"
 #include "synth/PhantomScanGenerator.h"
 
@@ -232,6 +233,45 @@ TEST(PhantomAnalysis, BarePathIsTheAnalyzerAndRefinedIsExact) {
   }
   EXPECT_EQ(std::count(json.begin(), json.end(), '{'), std::count(json.begin(), json.end(), '}'));
   EXPECT_EQ(std::count(json.begin(), json.end(), '['), std::count(json.begin(), json.end(), ']'));
+}
+
+// A posed scan, analysed in the frame: the coloured samples are the scan as passed, and every
+// face's samples carry one colour of their own.
+TEST(PhantomAnalysis, ColouredSamplesAreTheScanAsPassedColouredByFace) {
+  PhantomScanGenerator::Parameters p = Scan(30000, 0.01f);
+  p.poseRotationDegrees = CbVector3f(-25.0f, 15.0f, 30.0f);
+  p.poseTranslation = CbVector3f(2.0f, 1.0f, -3.0f);
+  const Collection scan = PhantomScanGenerator(p).Generate();
+  std::srand(7);
+  const PhantomAnalysis::Result r = PhantomAnalysis(scan, scan, PhantomAnalysis::Options()).Run();
+  ASSERT_TRUE(r.verdict.bPass) << r.verdict.Summary();
+  ASSERT_TRUE(r.bAligned);
+  ASSERT_EQ(r.spColoured->GetNrSurfels(), scan->GetNrSurfels());
+  const auto faces = scan->GetAccessor<const unsigned int>(eSurfelAttributeValue);
+  const auto colours = r.spColoured->GetAccessor<const KaCCompressedColor>(eSurfelAttributeColor);
+  std::vector<std::vector<std::pair<KaCCompressedColor, unsigned int>>> counts(7);
+  for (unsigned int i = 0; i < scan->GetNrSurfels(); ++i) {
+    ASSERT_EQ(r.spColoured->GetPosition(i), scan->GetPosition(i));
+    ASSERT_EQ(r.spColoured->GetNormal(i), scan->GetNormal(i));
+    auto& c = counts[faces[i]];
+    auto it =
+        std::find_if(c.begin(), c.end(), [&](const auto& e) { return e.first == colours[i]; });
+    if (it == c.end()) {
+      c.emplace_back(colours[i], 1u);
+    } else {
+      ++it->second;
+    }
+  }
+  std::vector<KaCCompressedColor> faceColours;
+  for (const auto& c : counts) {
+    const auto top = std::max_element(
+        c.begin(), c.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+    unsigned int nAll = 0;
+    for (const auto& e : c) nAll += e.second;
+    EXPECT_GE(top->second, 0.9 * nAll);
+    EXPECT_EQ(std::count(faceColours.begin(), faceColours.end(), top->first), 0);
+    faceColours.push_back(top->first);
+  }
 }
 
 TEST(PhantomAnalysis, RefusesBadSetupsAndJudgesEmptyScans) {
