@@ -160,27 +160,23 @@ void ComputeAtScale(benchmark::State& state, bool bThinned, double& fSmallestNsP
       benchmark::Counter(static_cast<double>(nPasses), benchmark::Counter::kAvgIterations);
 }
 
+// The sizes of the benchmarks at scale.
+void AtScale(benchmark::internal::Benchmark* pBenchmark) {
+  pBenchmark->Arg(c_nSmallestScan)->Arg(1000000)->Arg(4000000)->Arg(5000000);
+  pBenchmark->Unit(benchmark::kMillisecond);
+}
+
 void BM_KaCCalibrationPhantomCCTAnalyzer_Compute(benchmark::State& state) {
   static double s_fSmallestNsPerSurfel = 0.0;
   ComputeAtScale(state, false, s_fSmallestNsPerSurfel);
 }
-BENCHMARK(BM_KaCCalibrationPhantomCCTAnalyzer_Compute)
-    ->Arg(c_nSmallestScan)
-    ->Arg(1000000)
-    ->Arg(4000000)
-    ->Arg(5000000)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KaCCalibrationPhantomCCTAnalyzer_Compute)->Apply(AtScale);
 
 void BM_KaCCalibrationPhantomCCTAnalyzer_ComputeThinnedClustering(benchmark::State& state) {
   static double s_fSmallestNsPerSurfel = 0.0;
   ComputeAtScale(state, true, s_fSmallestNsPerSurfel);
 }
-BENCHMARK(BM_KaCCalibrationPhantomCCTAnalyzer_ComputeThinnedClustering)
-    ->Arg(c_nSmallestScan)
-    ->Arg(1000000)
-    ->Arg(4000000)
-    ->Arg(5000000)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KaCCalibrationPhantomCCTAnalyzer_ComputeThinnedClustering)->Apply(AtScale);
 
 // The whole trust layer (PhantomAnalysis with its default options: thinning, cleaning,
 // alignment, balanced walls, attempts, refinement on every sample) on one collection used for
@@ -213,12 +209,7 @@ void BM_PhantomAnalysis_Run(benchmark::State& state) {
   state.counters["attempts"] =
       benchmark::Counter(static_cast<double>(nAttempts), benchmark::Counter::kAvgIterations);
 }
-BENCHMARK(BM_PhantomAnalysis_Run)
-    ->Arg(c_nSmallestScan)
-    ->Arg(1000000)
-    ->Arg(4000000)
-    ->Arg(5000000)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PhantomAnalysis_Run)->Apply(AtScale);
 
 // One k-means pass: assignment of every sample to its nearest of seven planes, then the refit.
 void BM_KaCCalibrationPhantomCCTAnalyzer_KMeansPass(benchmark::State& state) {
