@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <limits>
 #include <string>
 #include <utility>
@@ -285,7 +286,8 @@ struct Attempt {
 // measures, and carries planes refitted on one collection over to another.
 void SettleOnNearestPlanes(const KaTAttributeAccessor<const CbVector3f>& positions,
                            unsigned int nSamples, std::vector<unsigned short>& labels,
-                           std::vector<Fit>& fits) {
+                           std::vector<Fit>& fits,
+                           const std::function<void(int)>& fnRoundDone = nullptr) {
   const std::size_t nPlanes = fits.size();
   for (int round = 0; round < 2; ++round) {
     std::vector<std::size_t> counts(nPlanes, 0);
@@ -305,6 +307,7 @@ void SettleOnNearestPlanes(const KaTAttributeAccessor<const CbVector3f>& positio
       bRefit[i] = std::isfinite(fits[i].fRms) && counts[i] >= 3 ? 1 : 0;
     }
     FitLabelled(positions, nSamples, labels, bRefit, fits);
+    if (fnRoundDone) fnRoundDone(round + 1);
   }
 }
 
@@ -500,8 +503,10 @@ PhantomAnalysis::PhantomAnalysis(CbSmartPointer<const KaCSurfelCollectionCCT> sp
 
 PhantomAnalysis::Result PhantomAnalysis::Run() const {
   using Collection = CbSmartPointer<const KaCSurfelCollectionCCT>;
-  // Progress steps: the preparation, each attempt, the refinement on the samples as passed.
-  const auto nSteps = static_cast<std::size_t>(m_options.nMaxAttempts) + 2;
+  // Progress steps: the preparation, each attempt, the two rounds of the refinement on the
+  // samples as passed, the coloured samples.
+  const auto nAttemptSteps = static_cast<std::size_t>(m_options.nMaxAttempts);
+  const std::size_t nSteps = nAttemptSteps + 4;
   const auto report = [&](std::size_t nDone) {
     if (m_options.fnProgress) m_options.fnProgress(nDone, nSteps);
   };
@@ -611,8 +616,9 @@ PhantomAnalysis::Result PhantomAnalysis::Run() const {
     }
     const unsigned int nSamples = m_spSamples->GetNrSurfels();
     std::vector<unsigned short> labels(nSamples, c_nNoPlane);
-    SettleOnNearestPlanes(m_spSamples->GetAccessor<CbVector3f>(eSurfelAttributePosition), nSamples,
-                          labels, best.fits);
+    SettleOnNearestPlanes(
+        m_spSamples->GetAccessor<CbVector3f>(eSurfelAttributePosition), nSamples, labels, best.fits,
+        [&](int round) { report(nAttemptSteps + 1 + static_cast<std::size_t>(round)); });
     Judge(m_options.limits, best);
     // The samples as passed, coloured as the analyzer colours: value i + 1 for plane i, 0 for
     // samples of no plane.

@@ -70,9 +70,11 @@ class TOLVANE_API PhantomAnalysis {
     /// sample. How far thinning moves the results: docs/phantom.md.
     unsigned int nMeasuringStep = 4;
     PhantomLimits limits;
-    /// Called with (steps done, steps in all) after the preparation, after each attempt and
-    /// at the end, on the calling thread; never per surfel. The steps in all are the attempts
-    /// allowed plus two: a passing attempt jumps to the end. Empty: no calls.
+    /// Called with (steps done, steps in all) after the preparation, after each attempt,
+    /// after each of the refinement's two rounds over the samples as passed and at the end, on
+    /// the calling thread; never per surfel. The steps in all are the attempts allowed plus
+    /// four; a passing attempt skips the attempts left, and an analysis without that
+    /// refinement goes from its last attempt to the end. Empty: no calls.
     std::function<void(std::size_t nDone, std::size_t nTotal)> fnProgress;
   };
 

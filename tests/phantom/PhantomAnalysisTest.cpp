@@ -198,8 +198,9 @@ TEST(PhantomAnalysis, BarePathIsTheAnalyzerAndRefinedIsExact) {
   };
   std::srand(3);
   const PhantomAnalysis::Result r = PhantomAnalysis(scan, scan, bare).Run();
-  // Preparation, the one attempt, the end: three steps of three.
-  EXPECT_EQ(steps, (std::vector<std::pair<std::size_t, std::size_t>>{{1, 3}, {2, 3}, {3, 3}}));
+  // Preparation, the one attempt, the end (no refinement over the samples as passed, which
+  // the analyzer measured itself): three of five steps.
+  EXPECT_EQ(steps, (std::vector<std::pair<std::size_t, std::size_t>>{{1, 5}, {2, 5}, {5, 5}}));
   KaCCalibrationPhantomCCTAnalyzer analyzer(scan, scan, 7);
   std::srand(3);
   (void)analyzer.Compute();
@@ -242,10 +243,19 @@ TEST(PhantomAnalysis, ColouredSamplesAreTheScanAsPassedColouredByFace) {
   p.poseRotationDegrees = CbVector3f(-25.0f, 15.0f, 30.0f);
   p.poseTranslation = CbVector3f(2.0f, 1.0f, -3.0f);
   const Collection scan = PhantomScanGenerator(p).Generate();
+  PhantomAnalysis::Options options;
+  std::vector<std::size_t> steps;
+  options.fnProgress = [&steps](std::size_t nDone, std::size_t nTotal) {
+    EXPECT_EQ(nTotal, 12u);
+    steps.push_back(nDone);
+  };
   std::srand(7);
-  const PhantomAnalysis::Result r = PhantomAnalysis(scan, scan, PhantomAnalysis::Options()).Run();
+  const PhantomAnalysis::Result r = PhantomAnalysis(scan, scan, options).Run();
   ASSERT_TRUE(r.verdict.bPass) << r.verdict.Summary();
   ASSERT_TRUE(r.bAligned);
+  ASSERT_EQ(r.nAttempts, 1);
+  // Preparation, the first attempt, the refinement's two rounds, the end.
+  EXPECT_EQ(steps, (std::vector<std::size_t>{1, 2, 10, 11, 12}));
   ASSERT_EQ(r.spColoured->GetNrSurfels(), scan->GetNrSurfels());
   const auto faces = scan->GetAccessor<const unsigned int>(eSurfelAttributeValue);
   const auto colours = r.spColoured->GetAccessor<const KaCCompressedColor>(eSurfelAttributeColor);
