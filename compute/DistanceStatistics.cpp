@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
 
 #include "base/CbException.h"
@@ -61,9 +62,21 @@ double DistanceStatistics::GetPercentile(double p) const noexcept {
 }
 
 double DistanceStatistics::GetAbsolutePercentile(double p) const {
-  std::vector<float> magnitudes(m_vecSorted);
-  for (float& v : magnitudes) v = std::fabs(v);
-  detail::RadixSortFloats(magnitudes);
+  // The magnitudes in order, merged from the sorted values: the negative ones read backwards
+  // and the others forwards are two ascending runs of magnitudes.
+  std::vector<float> magnitudes(m_vecSorted.size());
+  const auto firstNonNegative = std::lower_bound(m_vecSorted.begin(), m_vecSorted.end(), 0.0f,
+                                                 [](float v, float zero) { return v < zero; });
+  auto negative = std::make_reverse_iterator(firstNonNegative);
+  const auto negativeEnd = m_vecSorted.rend();
+  auto positive = firstNonNegative;
+  for (float& m : magnitudes) {
+    if (positive == m_vecSorted.end() || (negative != negativeEnd && -*negative < *positive)) {
+      m = -*negative++;
+    } else {
+      m = std::fabs(*positive++);
+    }
+  }
   return Quantile(magnitudes, p);
 }
 

@@ -1,7 +1,9 @@
 #include <tolvane/DistanceStatistics.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -33,6 +35,25 @@ TEST(DistanceStatistics, FiguresWorkedOutByHandSkipMarkerAndNaN) {
   // Magnitudes 1, 1, 3, 5.
   EXPECT_DOUBLE_EQ(s.GetAbsolutePercentile(0.5), 2.0);
   EXPECT_DOUBLE_EQ(s.GetAbsolutePercentile(0.95), 4.7);
+
+  // Magnitudes of many seeded values, zeros of both signs among them, against sorting them.
+  std::mt19937 rng(4);
+  std::uniform_real_distribution<float> value(-2.0f, 3.0f);
+  std::vector<float> many(2001);
+  for (float& v : many) v = rng() % 5 == 0 ? (rng() % 2 == 0 ? -0.0f : 0.0f) : value(rng);
+  std::vector<float> magnitudes(many);
+  for (float& v : magnitudes) v = std::fabs(v);
+  std::sort(magnitudes.begin(), magnitudes.end());
+  const DistanceStatistics mixed(many);
+  for (const double p : {0.0, 0.05, 0.3, 0.5, 0.95, 1.0}) {
+    const double h = 2000.0 * p;
+    const auto lo = static_cast<std::size_t>(h);
+    const std::size_t hi = std::min<std::size_t>(lo + 1, 2000);
+    const double expected =
+        magnitudes[lo] +
+        (h - static_cast<double>(lo)) * (static_cast<double>(magnitudes[hi]) - magnitudes[lo]);
+    EXPECT_EQ(mixed.GetAbsolutePercentile(p), expected) << p;
+  }
 
   const DistanceStatistics none({c_fMarker, c_fMarker});
   EXPECT_EQ(none.GetNrSurfels(), 2u);
