@@ -63,8 +63,9 @@ const char c_szHelp[] =
     "  --unit NAME               the files' length unit, named in the output; nothing is\n"
     "                            converted (default: mm, the unit of scanner data)\n"
     "  --ascii                   write ASCII PLY (default binary little endian)\n"
-    "  --threads N               threads measuring the distances (default: one per core);\n"
-    "                            the results do not depend on it\n";
+    "  --threads N               threads measuring the distances, and with two or more the\n"
+    "                            two files are read at once (default: one per core); the\n"
+    "                            results do not depend on it\n";
 
 // The summary lines, each figure with its unit.
 void PrintSummary(std::FILE* out, const DistanceStatistics& st, const std::string& strUnit) {
@@ -175,10 +176,23 @@ int Run(const std::vector<std::string>& args) {
 
   Progress progress;
   const char* const why = "signed distances need the normals";
-  const auto spReference = files::Read(refPath, progress, true, why);
-  const auto spMoving = files::Read(movPath, progress, true, why);
-  progress.Step("measuring distances");
   tolvane::ParallelSurfelDistance distance(nThreads);
+  CbSmartPointer<KaCSurfelCollectionCCT> spReference;
+  CbSmartPointer<KaCSurfelCollectionCCT> spMoving;
+  if (distance.GetThreadCount() > 1 && files::IsRegularFile(refPath) &&
+      files::IsRegularFile(movPath)) {
+    // The moving file is read on a second thread while this one reads the reference and
+    // builds its kd-tree, which the measurement would otherwise build first.
+    files::BackgroundRead moving(movPath);
+    spReference = files::Read(refPath, progress, true, why);
+    progress.Step("building the search tree");
+    (void)spReference->GetKdTree();
+    spMoving = moving.Take(progress, true, why);
+  } else {
+    spReference = files::Read(refPath, progress, true, why);
+    spMoving = files::Read(movPath, progress, true, why);
+  }
+  progress.Step("measuring distances");
   distance.SetProgress(
       [&progress](unsigned int nDone, unsigned int nTotal) { progress.Fraction(nDone, nTotal); });
   distance.SetInput(*spReference, *spMoving, transform, static_cast<float>(maxDistance));

@@ -2,23 +2,25 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <utility>
 
 #include "InputError.h"
 #include "Progress.h"
 #include "UsageError.h"
 #include "base/OutputFile.h"
-#include "io/InputReader.h"
+#include "io/ByteSource.h"
 #include "io/KaCPlyWriter.h"
 
 #include <cstdint>
 
 namespace tolvane::cli {
 
-CbSmartPointer<KaCSurfelCollectionCCT> files::Read(const std::string& strPath, Progress& progress,
-                                                   bool bNeedNormals, const char* szPurpose) {
-  progress.Step("reading " + strPath);
-  tolvane::InputReader::Contents contents;
-  auto sp = tolvane::InputReader::ReadFile(strPath, &contents);
+namespace {
+
+// Prints what reading strPath changed to fit and refuses a file without the normals needed.
+void Report(const std::string& strPath, const tolvane::InputReader::Contents& contents,
+            Progress& progress, bool bNeedNormals, const char* szPurpose) {
   if (!contents.vecWarnings.empty()) progress.Done();
   for (const std::string& warning : contents.vecWarnings) {
     std::fprintf(stderr, "tolvane: warning: %s: %s\n",
@@ -28,7 +30,52 @@ CbSmartPointer<KaCSurfelCollectionCCT> files::Read(const std::string& strPath, P
     throw InputError(strPath + ": has no normals (nx ny nz) and no faces to compute them from; " +
                      szPurpose);
   }
+}
+
+}  // namespace
+
+CbSmartPointer<KaCSurfelCollectionCCT> files::Read(const std::string& strPath, Progress& progress,
+                                                   bool bNeedNormals, const char* szPurpose) {
+  progress.Step("reading " + strPath);
+  tolvane::ByteSource source(strPath);
+  if (progress.IsEnabled()) {
+    source.SetProgress([&progress](std::uint64_t nRead, std::uint64_t nTotal) {
+      progress.Fraction(nRead, nTotal == UINT64_MAX ? 0 : nTotal);
+    });
+  }
+  tolvane::InputReader::Contents contents;
+  auto sp = tolvane::InputReader::Read(source, strPath, &contents);
+  Report(strPath, contents, progress, bNeedNormals, szPurpose);
   return sp;
+}
+
+files::BackgroundRead::BackgroundRead(std::string strPath) : m_strPath(std::move(strPath)) {
+  m_thread = std::thread([this] {
+    try {
+      m_sp = tolvane::InputReader::ReadFile(m_strPath, &m_contents);
+    } catch (...) {
+      m_error = std::current_exception();
+    }
+  });
+}
+
+files::BackgroundRead::~BackgroundRead() {
+  if (m_thread.joinable()) m_thread.join();
+}
+
+CbSmartPointer<KaCSurfelCollectionCCT> files::BackgroundRead::Take(Progress& progress,
+                                                                   bool bNeedNormals,
+                                                                   const char* szPurpose) {
+  progress.Step("reading " + m_strPath);
+  if (m_thread.joinable()) m_thread.join();
+  if (m_error) std::rethrow_exception(m_error);
+  Report(m_strPath, m_contents, progress, bNeedNormals, szPurpose);
+  return std::move(m_sp);
+}
+
+bool files::IsRegularFile(const std::string& strPath) {
+  std::error_code error;
+  return strPath != "-" && std::filesystem::is_regular_file(strPath, error);
 }
 
 void files::Write(const KaCSurfelCollectionCCT& collection, const std::string& strPath, bool bAscii,

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <cstdio>
+#include <exception>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/CbSmartPointer.h"
 #include "container/KaCSurfelCollectionCCT.h"
+#include "io/InputReader.h"
 #include "io/KaCPlyReader.h"
 #include "io/KaCPlyWriter.h"
 
@@ -17,7 +20,8 @@ class Progress;
 namespace files {
 
 /// Reads a PLY, STL or OBJ file (tolvane::InputReader; "-" is standard input, pipes are read
-/// to their end); meshes without normals get them from their faces. Values the reader
+/// to their end); meshes without normals get them from their faces. On a terminal the share
+/// read shows as a percentage (inputs of known size). Values the reader
 /// had to change to fit their attribute are reported on stderr, one warning line per property.
 /// With bNeedNormals a file without normals or faces is refused (InputError
 /// naming the file and strPurpose, "the analysis needs them").
@@ -25,6 +29,34 @@ namespace files {
                                                           Progress& progress,
                                                           bool bNeedNormals = false,
                                                           const char* szPurpose = "");
+
+/// Read on a thread of its own, started by the constructor, so that the calling thread can do
+/// other work meanwhile; Take then reports as Read does. Nothing is printed before Take, so
+/// warnings and errors come in the order the caller takes the files. Only for regular files
+/// (IsRegularFile): two threads must not share a stream. The destructor waits for the thread.
+class BackgroundRead {
+ public:
+  explicit BackgroundRead(std::string strPath);
+  ~BackgroundRead();
+  BackgroundRead(const BackgroundRead&) = delete;
+  BackgroundRead& operator=(const BackgroundRead&) = delete;
+
+  /// Waits for the read to end, then reports and checks as Read does; throws what the read
+  /// threw. Once only.
+  [[nodiscard]] CbSmartPointer<KaCSurfelCollectionCCT> Take(Progress& progress,
+                                                            bool bNeedNormals = false,
+                                                            const char* szPurpose = "");
+
+ private:
+  std::string m_strPath;
+  CbSmartPointer<KaCSurfelCollectionCCT> m_sp;
+  tolvane::InputReader::Contents m_contents;
+  std::exception_ptr m_error;
+  std::thread m_thread;
+};
+
+/// Whether strPath names a regular file (not "-", a pipe or a device).
+[[nodiscard]] bool IsRegularFile(const std::string& strPath);
 /// Writes a PLY file, ASCII when bAscii, else binary little endian, with the extra float
 /// properties after the attributes. A binary file shows its share written on a terminal.
 void Write(const KaCSurfelCollectionCCT& collection, const std::string& strPath, bool bAscii,

@@ -88,7 +88,9 @@ std::size_t ByteSource::Fill(std::size_t nBytes) {
       break;
     }
     m_nEnd += static_cast<std::size_t>(n);
+    m_nRead += static_cast<std::uint64_t>(n);
   }
+  if (m_progress) m_progress(m_nRead, m_nSize);
   return Available();
 }
 

@@ -2,7 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tolvane {
@@ -47,6 +49,12 @@ class ByteSource {
   /// Reads the rest of the input into a string (for formats read as a whole).
   [[nodiscard]] std::string ReadAll();
 
+  /// Called after each read from the system (once per refill of the buffer, about every MiB,
+  /// never per value) with the bytes read so far and the input's size, UINT64_MAX when unknown.
+  /// Never called for bytes in memory. For progress displays; empty: none.
+  using ProgressHook = std::function<void(std::uint64_t nRead, std::uint64_t nTotal)>;
+  void SetProgress(ProgressHook hook) { m_progress = std::move(hook); }
+
  private:
   std::string m_strName;
   int m_fd = -1;
@@ -58,6 +66,8 @@ class ByteSource {
   std::size_t m_nBegin = 0;
   std::size_t m_nEnd = 0;
   std::uint64_t m_nConsumed = 0;
+  std::uint64_t m_nRead = 0;  // bytes read from the system
+  ProgressHook m_progress;
 };
 
 }  // namespace tolvane

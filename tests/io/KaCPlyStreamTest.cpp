@@ -1,15 +1,19 @@
-// Strict rows, trailing data, warnings for values changed to fit, and inputs read as streams
-// (pipes, FIFOs) whose size is not known in advance.
+// Strict rows, trailing data, warnings for values changed to fit, inputs read as streams
+// (pipes, FIFOs) whose size is not known in advance, and the progress of reading.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "base/CbException.h"
+#include "io/ByteSource.h"
 #include "io/KaCPlyReader.h"
 #include "io/KaCPlyWriter.h"
 #include "io/SurfelComparison.h"
@@ -151,4 +155,49 @@ TEST(KaCPlyReader, PipesAndFifosAreReadToTheirEnd) {
     EXPECT_EQ(e.GetMessage(), fifo + ": body truncated in 'vertex' row 3");
   }
   writer.join();
+}
+
+TEST(ByteSource, ProgressComesOncePerRefillUpToTheSize) {
+  const KaCSurfelCollectionCCT c = tolvane_test::MakeCollection(150000, eSurfelAttributeSetFull, 9);
+  const std::string bytes = KaCPlyWriter::WriteBuffer(c);
+  tolvane_test::TempDir dir;
+  const std::string path = dir.File("p.ply");
+  tolvane_test::WriteFile(path, bytes);
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;
+  const auto record = [&calls](std::uint64_t nRead, std::uint64_t nTotal) {
+    calls.emplace_back(nRead, nTotal);
+  };
+  tolvane::ByteSource file(path);
+  file.SetProgress(record);
+  tolvane_test::ExpectSameSurfels(c, *KaCPlyReader::Read(file));
+  // Refills of about 1 MiB, never a call per row; the last one has seen every byte.
+  ASSERT_GE(calls.size(), bytes.size() >> 20);
+  EXPECT_LE(calls.size(), (bytes.size() >> 20) + 3);
+  for (std::size_t k = 0; k < calls.size(); ++k) {
+    EXPECT_EQ(calls[k].second, bytes.size());
+    if (k > 0) {
+      EXPECT_GE(calls[k].first, calls[k - 1].first);
+    }
+  }
+  EXPECT_EQ(calls.back().first, bytes.size());
+
+  // A pipe's size is unknown; bytes in memory report nothing.
+  calls.clear();
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  std::thread writer = Feed(fds[1], bytes);
+  {
+    tolvane::ByteSource pipe("/dev/fd/" + std::to_string(fds[0]));
+    pipe.SetProgress(record);
+    (void)KaCPlyReader::Read(pipe);
+  }
+  writer.join();
+  ::close(fds[0]);
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.back(), std::make_pair(std::uint64_t{bytes.size()}, UINT64_MAX));
+  calls.clear();
+  tolvane::ByteSource memory(bytes.data(), bytes.size(), "m.ply");
+  memory.SetProgress(record);
+  (void)KaCPlyReader::Read(memory);
+  EXPECT_TRUE(calls.empty());
 }
