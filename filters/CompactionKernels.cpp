@@ -104,11 +104,43 @@ __attribute__((target("avx2"))) void KeptMasksAvx2(const unsigned char* pMarks, 
   }
 }
 
+// The register one step of an attribute of nSize-byte elements fills, and its store: 32 bytes
+// for 4- and 12-byte elements, 8 for bytes, 16 otherwise.
+template <std::size_t nSize>
+struct RegisterOf {
+  using Type = __m128i;
+};
+template <>
+struct RegisterOf<4> {
+  using Type = __m256i;
+};
+template <>
+struct RegisterOf<12> {
+  using Type = __m256i;
+};
+
+template <std::size_t nSize>
+__attribute__((target("avx2"))) void StoreRegister(unsigned char* pOut,
+                                                   const typename RegisterOf<nSize>::Type& r) {
+  if constexpr (nSize == 4 || nSize == 12) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(pOut), r);
+  } else if constexpr (nSize == 1) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(pOut), r);
+  } else {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(pOut), r);
+  }
+}
+
 // Compacts one attribute of nSize-byte elements. Each group of eight surfels goes in steps of
 // eight, four (3-byte colours: 12 bytes fit a 16-byte register) or two (12-byte positions: 24
 // bytes fit a 32-byte register) elements. A step loads a whole register at the step's first
 // input element, moves the kept elements to its front and stores the whole register at the
 // destination index, which then advances by the number kept.
+//
+// Each store waits until the next step's register is loaded. The destination may then be the
+// source itself: a store at index j <= i (the step's first input) ends at most one register
+// past element i, which is before the input of the step after next (a register holds at most
+// two steps' bytes), and the next step's input is already loaded.
 template <std::size_t nSize>
 __attribute__((target("avx2"))) void CompactAttributeAvx2(const ShuffleTables& t,
                                                           const std::uint8_t* pMasks,
@@ -117,6 +149,9 @@ __attribute__((target("avx2"))) void CompactAttributeAvx2(const ShuffleTables& t
                                                           unsigned char* pDst) {
   constexpr unsigned int nPerStep = nSize == 12 ? 2 : (nSize == 3 ? 4 : 8);
   constexpr unsigned int nStepMask = (1u << nPerStep) - 1;
+  using Register = typename RegisterOf<nSize>::Type;
+  Register pending{};
+  unsigned char* pPendingOut = nullptr;
   std::size_t j = 0;
   for (std::size_t g = 0; g < nGroups; ++g) {
     // Groups with nothing kept are skipped: runs of removed surfels cost no memory traffic.
@@ -124,25 +159,29 @@ __attribute__((target("avx2"))) void CompactAttributeAvx2(const ShuffleTables& t
     for (unsigned int nFirst = 0; nFirst < 8; nFirst += nPerStep) {
       const unsigned int m = (pMasks[g] >> nFirst) & nStepMask;
       const unsigned char* pIn = pSrc + nSize * (8 * g + nFirst);
-      unsigned char* pOut = pDst + nSize * j;
+      Register r;
       if constexpr (nSize == 4 || nSize == 12) {
         const std::int32_t* pPerm = nSize == 4 ? t.anPerm32[m] : t.anPerm96[m];
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pIn));
         const __m256i perm = _mm256_load_si256(reinterpret_cast<const __m256i*>(pPerm));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(pOut), _mm256_permutevar8x32_epi32(v, perm));
+        r = _mm256_permutevar8x32_epi32(v, perm);
       } else if constexpr (nSize == 1) {
         const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pIn));
         const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(t.anShuffle8[m]));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(pOut), _mm_shuffle_epi8(v, shuffle));
+        r = _mm_shuffle_epi8(v, shuffle);
       } else {
         const std::uint8_t* pShuffle = nSize == 2 ? t.anShuffle16[m] : t.anShuffle24[m];
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pIn));
         const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(pShuffle));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pOut), _mm_shuffle_epi8(v, shuffle));
+        r = _mm_shuffle_epi8(v, shuffle);
       }
+      if (pPendingOut != nullptr) StoreRegister<nSize>(pPendingOut, pending);
+      pending = r;
+      pPendingOut = pDst + nSize * j;
       j += t.anCount[m];
     }
   }
+  if (pPendingOut != nullptr) StoreRegister<nSize>(pPendingOut, pending);
 }
 
 #endif  // TOLVANE_COMPACTION_AVX2

@@ -38,7 +38,8 @@ struct CompactionProgress {
 /// attribute by attribute, when the processor has them and every array is packed (strides equal
 /// to the element sizes). It stops early enough that no load or store leaves the arrays; the
 /// caller copies the rest surfel by surfel from the returned progress on. Without the
-/// instructions it does nothing and returns {0, 0}.
+/// instructions it does nothing and returns {0, 0}. The destination arrays may be the source's
+/// own (a compaction in place), as long as a packed source quality is not asked for.
 CompactionProgress CompactLeadingGroups(const CompactionPlan& plan, const unsigned char* pMarks,
                                         std::size_t nEnd, std::size_t nKept);
 

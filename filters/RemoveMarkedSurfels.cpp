@@ -146,6 +146,65 @@ unsigned int CompactAll(const CompactionPlan& p, const unsigned char* pMarks, un
   return CompactAll<bSrcFloatQuality, true>(p, pMarks, nEnd, nKept, from);
 }
 
+// Compacts the collection within its own arrays, when it keeps float qualities, has one mark
+// per surfel and the vector kernels take the leading part (every array packed): no second
+// collection, and no copy back through the assignment. The rest goes surfel by surfel, each
+// kept surfel to a slot at or before its own. Returns false, with the collection untouched, when
+// the kernels cannot run; the copying path then does the work.
+bool CompactInPlace(KaCSurfelCollectionCCT& c, const std::vector<unsigned char>& marks,
+                    unsigned int nKept) {
+  const unsigned int n = c.GetNrSurfels();
+  if (marks.size() != n || !c.GetQualityAccessor().IsFloatStorage()) return false;
+  const auto pos = c.GetAccessor<CbVector3f>(eSurfelAttributePosition);
+  const auto normal = c.GetNormalAccessor();
+  const auto color = c.GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
+  const auto quality = c.GetAccessor<float>(eSurfelAttributeQuality);
+  const auto flags = c.GetAccessor<unsigned char>(eSurfelAttributeFlags);
+  const auto value = c.GetAccessor<unsigned int>(eSurfelAttributeValue);
+  unsigned char* const data[6] = {reinterpret_cast<unsigned char*>(pos.pData),
+                                  reinterpret_cast<unsigned char*>(normal.pData),
+                                  reinterpret_cast<unsigned char*>(color.pData),
+                                  reinterpret_cast<unsigned char*>(quality.pData),
+                                  reinterpret_cast<unsigned char*>(flags.pData),
+                                  reinterpret_cast<unsigned char*>(value.pData)};
+  const std::size_t strides[6] = {pos.nStride,     normal.nStride, color.nStride,
+                                  quality.nStride, flags.nStride,  value.nStride};
+  const CompactionPlan plan{
+      data[0],
+      data[1],
+      data[2],
+      data[3],
+      data[4],
+      data[5],
+      data[0],
+      data[1],
+      data[2],
+      data[3],
+      data[4],
+      data[5],
+      {strides[0], strides[1], strides[2], strides[3], strides[4], strides[5]},
+      {strides[0], strides[1], strides[2], strides[3], strides[4], strides[5]}};
+  const CompactionProgress from = CompactLeadingGroups(plan, marks.data(), n, nKept);
+  if (from.nInput == 0) return false;
+  std::size_t j = from.nOutput;
+  for (std::size_t i = from.nInput; i < n && j < nKept; ++i) {
+    if (marks[i] != 0) continue;
+    for (int k = 0; k < 6; ++k) {
+      std::memmove(data[k] + j * strides[k], data[k] + i * strides[k],
+                   c_anCompactionElementSize[k]);
+    }
+    ++j;
+  }
+  // As the copying path: surfels without a kept input (marks other than 0 and 1) take the
+  // defaults, and the result shares no ray image.
+  const auto nWritten = static_cast<unsigned int>(j);
+  c.SetCount(nWritten, false);
+  if (nWritten < nKept) c.SetCount(nKept, true);
+  c.SetRayImage(nullptr);
+  c.UpdateAccessors();
+  return true;
+}
+
 }  // namespace
 
 void RemoveMarkedSurfels(KaCSurfelCollectionCCT& collection,
@@ -158,6 +217,10 @@ void RemoveMarkedSurfels(KaCSurfelCollectionCCT& collection,
   }
 
   const unsigned int nKept = collection.GetNrSurfels() - nRemoved;
+  if (CompactInPlace(collection, marks, nKept)) {
+    collection.ResetSupportStructures();
+    return;
+  }
   CbSmartPointer<KaCSurfelCollectionCCT> spCompact(
       new KaCSurfelCollectionCCT(nKept, false, eSurfelAttributeSetFull, nullptr));
 

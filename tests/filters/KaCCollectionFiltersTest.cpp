@@ -109,7 +109,8 @@ TEST_P(Compaction, CheekCodesTwoAndThreeGoZeroAndOneStay) {
 // every phase, and some of 250 to 349 take its long-run copy; some marks are 2 (skipped, not
 // counted) and the marks stop before the last surfels, which leaves result surfels without a
 // kept input. The result must equal the survivors picked one by one, followed by defaults,
-// through the vector kernels and without them.
+// through the vector kernels and without them; again with marks for every surfel (which a
+// collection of float qualities compacts within its own arrays).
 TEST_P(Compaction, RunsOfEveryLengthKeepTheSurvivorsInOrder) {
   const KaCSurfelCollectionCCT source = MakeCollection(6000, GetParam(), 5);
   const KaCSurfelCollectionCCT defaults(1, true, GetParam(), nullptr);
@@ -124,18 +125,21 @@ TEST_P(Compaction, RunsOfEveryLengthKeepTheSurvivorsInOrder) {
     mark = static_cast<unsigned char>(1 - mark);
   }
   const auto nRemoved = static_cast<std::size_t>(std::count(marks.begin(), marks.end(), 1));
-  std::vector<SurfelSnapshot> expected;
   const auto all = Snapshot(source);
-  for (std::size_t i = 0; i < marks.size(); ++i) {
-    if (marks[i] == 0) expected.push_back(all[i]);
-  }
-  expected.resize(all.size() - nRemoved, Snapshot(defaults)[0]);
-
-  for (const bool bVectors : {true, false}) {
-    SetCompactionVectorsEnabled(bVectors);
-    KaCSurfelCollectionCCT c = source;
-    RemoveMarkedSurfels(c, marks);
-    EXPECT_EQ(Snapshot(c), expected) << (bVectors ? "vector kernels" : "surfel by surfel");
+  for (const bool bAllMarked : {false, true}) {
+    if (bAllMarked) marks.resize(source.GetNrSurfels(), 0);
+    std::vector<SurfelSnapshot> expected;
+    for (std::size_t i = 0; i < marks.size(); ++i) {
+      if (marks[i] == 0) expected.push_back(all[i]);
+    }
+    expected.resize(all.size() - nRemoved, Snapshot(defaults)[0]);
+    for (const bool bVectors : {true, false}) {
+      SetCompactionVectorsEnabled(bVectors);
+      KaCSurfelCollectionCCT c = source;
+      RemoveMarkedSurfels(c, marks);
+      EXPECT_EQ(Snapshot(c), expected) << (bVectors ? "vector kernels" : "surfel by surfel")
+                                       << (bAllMarked ? ", all marked" : "");
+    }
   }
   SetCompactionVectorsEnabled(true);
 }
