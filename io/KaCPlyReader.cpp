@@ -578,6 +578,40 @@ struct Columns {
   const double* used[eRoleCount];  // the columns a store takes, null for the others
 };
 
+// The vertex rows of an element read value by value: each row's values go into the columns at
+// Row(), and every c_nBlockRows rows (and at the end) the block is stored.
+class RowBlocks {
+ public:
+  RowBlocks(const Element& e, bool bVertex, Target& t, Columns& cols)
+      : m_bVertex(bVertex), m_t(t), m_cols(cols) {
+    for (int r = 0; r < eRoleCount; ++r) cols.used[r] = nullptr;
+    for (const Property& prop : e.props) {
+      if (bVertex && prop.role != eRoleNone) cols.used[prop.role] = cols.all[prop.role];
+    }
+  }
+  // Where value v of property prop of the current row goes.
+  void Put(const Property& prop, double v) {
+    if (m_bVertex && prop.role != eRoleNone) m_cols.all[prop.role][m_nInBlock] = v;
+  }
+  void EndRow() {
+    if (m_bVertex && ++m_nInBlock == c_nBlockRows) Flush();
+  }
+  void Flush() {
+    if (!m_bVertex || m_nInBlock == 0) return;
+    m_t.Reserve(m_nBlockStart + m_nInBlock, false);
+    m_t.StoreColumns(m_nBlockStart, m_nInBlock, m_cols.used);
+    m_nBlockStart += m_nInBlock;
+    m_nInBlock = 0;
+  }
+
+ private:
+  bool m_bVertex;
+  Target& m_t;
+  Columns& m_cols;
+  unsigned int m_nInBlock = 0;
+  std::uint64_t m_nBlockStart = 0;
+};
+
 // Faces, kept as triangles when the caller wants them.
 struct Faces {
   std::vector<std::uint32_t>* pTriangles = nullptr;
@@ -674,20 +708,21 @@ void LoadColumn(EType t, bool swap, const char* p, std::size_t rowBytes, unsigne
 }
 
 // How the vertex element's binary rows are stored: groups whose layout matches the collection
-// (three consecutive floats for the position, ...) are copied directly, the rest go through
-// columns of doubles.
+// (three consecutive floats for the position, ...) are copied directly, their bytes swapped
+// where the file's byte order is not the host's; the rest go through columns of doubles.
 struct VertexPlan {
-  int positionOffset = -1;  // x y z as three consecutive native floats
+  int positionOffset = -1;  // x y z as three consecutive floats
   int normalOffset = -1;    // nx ny nz likewise
   int colorOffset = -1;     // red green blue as three consecutive uchars
-  int qualityOffset = -1;   // a native float
-  int valueOffset = -1;     // a native uint
+  int qualityOffset = -1;   // a float
+  int valueOffset = -1;     // a uint, or an int (bValueSigned)
   int tissueOffset = -1;    // a uchar
   int boundaryOffset = -1;  // a uchar
+  bool bValueSigned = false;
   bool bDirect[eRoleCount] = {};
 };
 
-VertexPlan PlanVertex(const Header& h, bool swap) {
+VertexPlan PlanVertex(const Header& h) {
   VertexPlan plan;
   const Element& e = h.elements[h.vertexElement];
   auto prop = [&](int role) -> const Property* {
@@ -700,7 +735,6 @@ VertexPlan PlanVertex(const Header& h, bool swap) {
     const Property* c = prop(role + 2);
     if (a == nullptr || a->type != t || b->type != t || c->type != t) return -1;
     if (b->offset != a->offset + SizeOf(t) || c->offset != b->offset + SizeOf(t)) return -1;
-    if (t != EType::eUInt8 && swap) return -1;
     for (int r = role; r < role + 3; ++r) plan.bDirect[r] = true;
     return static_cast<int>(a->offset);
   };
@@ -708,7 +742,7 @@ VertexPlan PlanVertex(const Header& h, bool swap) {
   plan.positionOffset = triple(eRoleX, EType::eFloat32);
   plan.normalOffset = triple(eRoleNX, EType::eFloat32);
   plan.colorOffset = triple(eRoleRed, EType::eUInt8);
-  if (const Property* q = prop(eRoleQuality); q != nullptr && q->type == EType::eFloat32 && !swap) {
+  if (const Property* q = prop(eRoleQuality); q != nullptr && q->type == EType::eFloat32) {
     plan.qualityOffset = static_cast<int>(q->offset);
     plan.bDirect[eRoleQuality] = true;
   }
@@ -719,38 +753,60 @@ VertexPlan PlanVertex(const Header& h, bool swap) {
       plan.bDirect[role] = true;
     }
   }
-  if (const Property* v = prop(eRoleValue); v != nullptr && v->type == EType::eUInt32 && !swap) {
+  if (const Property* v = prop(eRoleValue);
+      v != nullptr && (v->type == EType::eUInt32 || v->type == EType::eInt32)) {
     plan.valueOffset = static_cast<int>(v->offset);
+    plan.bValueSigned = v->type == EType::eInt32;
     plan.bDirect[eRoleValue] = true;
   }
   return plan;
 }
 
-// Stores n whole binary vertex rows starting at p as surfels first.. first + n - 1.
+// Three floats at p, their bytes swapped with Swap.
+template <bool Swap>
+CbVector3f LoadFloat3(const char* p) {
+  if constexpr (!Swap) {
+    CbVector3f v;
+    std::memcpy(&v, p, 12);
+    return v;
+  } else {
+    return {LoadSwapped<float>(p, true), LoadSwapped<float>(p + 4, true),
+            LoadSwapped<float>(p + 8, true)};
+  }
+}
+
+// Stores n whole binary vertex rows starting at p as surfels first.. first + n - 1; Swap when
+// the file's byte order is not the host's.
+template <bool Swap>
 void StoreBinaryRows(const char* p, unsigned int n, std::uint64_t first, const Element& e,
-                     const VertexPlan& plan, bool swap, Target& t, Columns& cols) {
+                     const VertexPlan& plan, Target& t, Columns& cols) {
   const std::size_t rb = e.rowBytes;
   const auto i0 = static_cast<unsigned int>(first);
   for (int r = 0; r < eRoleCount; ++r) cols.used[r] = nullptr;
   for (const Property& prop : e.props) {
     if (prop.role == eRoleNone || plan.bDirect[prop.role]) continue;
-    LoadColumn(prop.type, swap, p + prop.offset, rb, n, cols.all[prop.role]);
+    LoadColumn(prop.type, Swap, p + prop.offset, rb, n, cols.all[prop.role]);
     cols.used[prop.role] = cols.all[prop.role];
   }
   t.StoreColumns(first, n, cols.used);
+  // A value the direct copy cannot take goes through the column store, which refuses it or
+  // counts it as changed, naming the vertex.
+  const auto storeColumn = [&](int role, const char* src, EType type) {
+    LoadColumn(type, Swap, src, rb, n, cols.all[role]);
+    for (int r = 0; r < eRoleCount; ++r) cols.used[r] = r == role ? cols.all[r] : nullptr;
+    t.StoreColumns(first, n, cols.used);
+  };
   if (plan.positionOffset >= 0) {
     const char* src = p + plan.positionOffset;
     auto& pos = t.Positions();
-    for (unsigned int k = 0; k < n; ++k) std::memcpy(&pos[i0 + k], src + k * rb, 12);
+    for (unsigned int k = 0; k < n; ++k) pos[i0 + k] = LoadFloat3<Swap>(src + k * rb);
     t.CheckPositions(i0, n);
   }
   if (plan.normalOffset >= 0) {
     const char* src = p + plan.normalOffset;
     auto& normals = t.Normals();
     for (unsigned int k = 0; k < n; ++k) {
-      CbVector3f v;
-      std::memcpy(&v, src + k * rb, 12);
-      normals[i0 + k] = KaCNormalCodec::EncodeFast(v);
+      normals[i0 + k] = KaCNormalCodec::EncodeFast(LoadFloat3<Swap>(src + k * rb));
     }
   }
   if (plan.colorOffset >= 0) {
@@ -761,27 +817,27 @@ void StoreBinaryRows(const char* p, unsigned int n, std::uint64_t first, const E
   if (plan.qualityOffset >= 0) {
     const char* src = p + plan.qualityOffset;
     auto& quality = t.Quality();
-    for (unsigned int k = 0; k < n; ++k) std::memcpy(&quality[i0 + k], src + k * rb, 4);
+    for (unsigned int k = 0; k < n; ++k) quality[i0 + k] = LoadSwapped<float>(src + k * rb, Swap);
   }
   if (plan.tissueOffset >= 0) {
     const char* src = p + plan.tissueOffset;
     unsigned int any = 0;
     for (unsigned int k = 0; k < n; ++k) any |= static_cast<unsigned char>(src[k * rb]);
-    // Out-of-range values are refused through the column store, which says which vertex.
-    if (any > 3) {
-      for (unsigned int k = 0; k < n; ++k) {
-        cols.all[eRoleTissue][k] = static_cast<unsigned char>(src[k * rb]);
-      }
-      for (int r = 0; r < eRoleCount; ++r) cols.used[r] = r == eRoleTissue ? cols.all[r] : nullptr;
-      t.StoreColumns(first, n, cols.used);
-    }
+    if (any > 3) storeColumn(eRoleTissue, src, EType::eUInt8);
     t.StoreTissueBytes(i0, n, src, rb);
   }
   if (plan.boundaryOffset >= 0) t.StoreBoundaryBytes(i0, n, p + plan.boundaryOffset, rb);
   if (plan.valueOffset >= 0) {
     const char* src = p + plan.valueOffset;
     auto& values = t.Values();
-    for (unsigned int k = 0; k < n; ++k) std::memcpy(&values[i0 + k], src + k * rb, 4);
+    std::uint32_t any = 0;
+    for (unsigned int k = 0; k < n; ++k) {
+      const auto u = LoadSwapped<std::uint32_t>(src + k * rb, Swap);
+      any |= u;
+      values[i0 + k] = u;
+    }
+    // A negative int is clamped to 0.
+    if (plan.bValueSigned && (any & 0x80000000u) != 0) storeColumn(eRoleValue, src, EType::eInt32);
   }
 }
 
@@ -814,7 +870,7 @@ void ReadBinaryElement(ByteSource& src, const Header& h, std::size_t ei, Target&
 
   if (e.bFixed && !bFaces) {
     // Whole rows straight from the buffer, a block at a time.
-    const VertexPlan plan = bVertex ? PlanVertex(h, swap) : VertexPlan();
+    const VertexPlan plan = bVertex ? PlanVertex(h) : VertexPlan();
     const std::size_t rb = e.rowBytes;
     std::uint64_t row = 0;
     while (row < e.count) {
@@ -828,7 +884,11 @@ void ReadBinaryElement(ByteSource& src, const Header& h, std::size_t ei, Target&
       t.Reserve(row + fit, false);
       for (std::uint64_t done = 0; done < fit;) {
         const auto n = static_cast<unsigned int>(std::min<std::uint64_t>(fit - done, c_nBlockRows));
-        StoreBinaryRows(src.Data(), n, row + done, e, plan, swap, t, cols);
+        if (swap) {
+          StoreBinaryRows<true>(src.Data(), n, row + done, e, plan, t, cols);
+        } else {
+          StoreBinaryRows<false>(src.Data(), n, row + done, e, plan, t, cols);
+        }
         src.Consume(n * rb);
         done += n;
       }
@@ -838,12 +898,7 @@ void ReadBinaryElement(ByteSource& src, const Header& h, std::size_t ei, Target&
   }
 
   // Rows with lists, value by value.
-  unsigned int inBlock = 0;
-  std::uint64_t blockStart = 0;
-  for (int r = 0; r < eRoleCount; ++r) cols.used[r] = nullptr;
-  for (const Property& prop : e.props) {
-    if (bVertex && prop.role != eRoleNone) cols.used[prop.role] = cols.all[prop.role];
-  }
+  RowBlocks blocks(e, bVertex, t, cols);
   for (std::uint64_t row = 0; row < e.count; ++row) {
     for (std::size_t pi = 0; pi < e.props.size(); ++pi) {
       const Property& prop = e.props[pi];
@@ -884,22 +939,13 @@ void ReadBinaryElement(ByteSource& src, const Header& h, std::size_t ei, Target&
       }
       const std::size_t s = SizeOf(prop.type);
       if (src.Fill(s) < s) FailTruncated(name, e, row);
-      if (bVertex && prop.role != eRoleNone) {
-        cols.all[prop.role][inBlock] = LoadBinary(src.Data(), prop.type, swap);
-      }
+      if (bVertex && prop.role != eRoleNone)
+        blocks.Put(prop, LoadBinary(src.Data(), prop.type, swap));
       src.Consume(s);
     }
-    if (bVertex && ++inBlock == c_nBlockRows) {
-      t.Reserve(blockStart + inBlock, false);
-      t.StoreColumns(blockStart, inBlock, cols.used);
-      blockStart += inBlock;
-      inBlock = 0;
-    }
+    blocks.EndRow();
   }
-  if (bVertex && inBlock > 0) {
-    t.Reserve(blockStart + inBlock, false);
-    t.StoreColumns(blockStart, inBlock, cols.used);
-  }
+  blocks.Flush();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1068,12 +1114,7 @@ void ReadAsciiElement(ByteSource& src, Lines& lines, const Header& h, std::size_
     CheckRowsFit(e, e.props.size(), known == 0 ? 0 : (known + 1) / 2, "values", name);
   }
   if (bVertex && known != UINT64_MAX) t.Reserve(e.count, true);
-  for (int r = 0; r < eRoleCount; ++r) cols.used[r] = nullptr;
-  for (const Property& prop : e.props) {
-    if (bVertex && prop.role != eRoleNone) cols.used[prop.role] = cols.all[prop.role];
-  }
-  unsigned int inBlock = 0;
-  std::uint64_t blockStart = 0;
+  RowBlocks blocks(e, bVertex, t, cols);
   std::string_view line;
   for (std::uint64_t row = 0; row < e.count; ++row) {
     if (!lines.Next(line)) {
@@ -1099,21 +1140,12 @@ void ReadAsciiElement(ByteSource& src, Lines& lines, const Header& h, std::size_
         if (bKeep) faces.AddPolygon();
         continue;
       }
-      const double v = parser.Next(prop.type);
-      if (bVertex && prop.role != eRoleNone) cols.all[prop.role][inBlock] = v;
+      blocks.Put(prop, parser.Next(prop.type));
     }
     parser.End();
-    if (bVertex && ++inBlock == c_nBlockRows) {
-      t.Reserve(blockStart + inBlock, false);
-      t.StoreColumns(blockStart, inBlock, cols.used);
-      blockStart += inBlock;
-      inBlock = 0;
-    }
+    blocks.EndRow();
   }
-  if (bVertex && inBlock > 0) {
-    t.Reserve(blockStart + inBlock, false);
-    t.StoreColumns(blockStart, inBlock, cols.used);
-  }
+  blocks.Flush();
 }
 
 // Only white space may follow the last element.
