@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <numeric>
 #include <random>
@@ -227,17 +228,32 @@ BENCHMARK(BM_CMpComputeSurfelCollectionDistance_Compute)
 
 // The same over several threads (state.range(1)) against the one-threaded raw queries: wall time,
 // so the ratio falls as threads are added (ideally to 1/threads of the one-threaded ratio).
+// "speedup" is the wall time of one thread, measured in the same process, over this one's; a
+// result that differs from one thread's bit for bit is an error.
 void BM_ParallelSurfelDistance_Compute(benchmark::State& state) {
-  const Scene& s = GetScene(static_cast<int>(state.range(0)));
+  const int random = static_cast<int>(state.range(0));
+  const Scene& s = GetScene(random);
   (void)s.spReference->GetKdTree();
+  tolvane::ParallelSurfelDistance one(1);
+  one.SetInput(*s.spReference, *s.spMoving, Motion(), 0.1f);
+  const double oneThread = tolvane_bench::CustomFloorSeconds(
+      "distance, one thread, random " + std::to_string(random), [&] { one.Compute(); }, true);
   tolvane::ParallelSurfelDistance distance(static_cast<unsigned int>(state.range(1)));
   distance.SetInput(*s.spReference, *s.spMoving, Motion(), 0.1f);
   for (auto _ : state) {
     distance.Compute();
     benchmark::DoNotOptimize(distance.GetResult().data());
   }
+  one.Compute();
+  const std::vector<float>& a = one.GetResult();
+  const std::vector<float>& b = distance.GetResult();
+  if (a.size() != b.size() || std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) != 0) {
+    state.SkipWithError("results differ from one thread's");
+  }
   state.SetItemsProcessed(state.iterations() * s.spMoving->GetNrSurfels());
-  tolvane_bench::ReportFloorRatio(state, RawQueryFloor(static_cast<int>(state.range(0))));
+  tolvane_bench::ReportFloorRatio(state, RawQueryFloor(random));
+  state.counters["speedup"] =
+      benchmark::Counter(oneThread, benchmark::Counter::kIsIterationInvariantRate);
   Label(state);
 }
 BENCHMARK(BM_ParallelSurfelDistance_Compute)

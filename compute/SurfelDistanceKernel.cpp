@@ -3,6 +3,7 @@
 #include <tolvane/MovedPosition.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
@@ -36,23 +37,72 @@ std::uint32_t Cell(float t, std::uint32_t nCells) noexcept {
   return t < static_cast<float>(nCells - 1) ? static_cast<std::uint32_t>(t) : nCells - 1;
 }
 
+// Joins the threads started so far, also when the caller's share throws.
+struct Joiner {
+  std::vector<std::thread>& threads;
+  ~Joiner() {
+    for (std::thread& t : threads) t.join();
+  }
+};
+
+// Runs share(k, begin, end) for nShares contiguous shares of 0..n, share 0 in the calling thread
+// and each other in a thread of its own; a share whose thread cannot be started runs in the
+// calling thread. share must not throw.
+template <class Share>
+void ForShares(unsigned int nShares, unsigned int n, const Share& share) {
+  const auto bound = [&](unsigned int k) {
+    return static_cast<unsigned int>(std::uint64_t{n} * k / nShares);
+  };
+  std::vector<std::thread> threads;
+  threads.reserve(nShares - 1);
+  std::vector<unsigned int> left;
+  {
+    const Joiner joiner{threads};
+    for (unsigned int k = 1; k < nShares; ++k) {
+      try {
+        threads.emplace_back(share, k, bound(k), bound(k + 1));
+      } catch (const std::system_error&) {
+        left.push_back(k);
+      }
+    }
+    share(0u, bound(0), bound(1));
+    for (unsigned int k : left) share(k, bound(k), bound(k + 1));
+  }
+}
+
 // The order in which to visit the surfels: along a Morton curve over a grid of cells spanning
 // their bounding cube, surfels of one cell in storage order. Consecutive queries then land in
 // the same part of the reference tree, which stays in cache whatever order the collection is
 // stored in. The grid is coarse on purpose: a cell's part of the tree fits in cache, and a
 // counting sort over few cells needs little memory (about one cell per surfel at most). The
 // order is taken on the positions before the transformation, which moves neighbours together.
+// The bounding box and the cells are found by nThreads threads; the order does not depend on
+// their number.
 void VisitingOrder(const KaTAttributeAccessor<const CbVector3f>& pos, unsigned int n,
-                   std::vector<unsigned int>& order) {
+                   unsigned int nThreads, std::vector<unsigned int>& order) {
+  // Each share's box, then the shares' boxes in share order: a bound equal in value (0 and -0)
+  // keeps the first one met, as one pass would.
+  std::vector<std::array<float, 6>> boxes(nThreads);
+  ForShares(nThreads, n, [&](unsigned int k, unsigned int begin, unsigned int end) {
+    float lo[3] = {INFINITY, INFINITY, INFINITY};
+    float hi[3] = {-INFINITY, -INFINITY, -INFINITY};
+    for (unsigned int i = begin; i < end; ++i) {
+      const CbVector3f& p = pos[i];
+      for (int a = 0; a < 3; ++a) {
+        const float v = p[a];
+        if (!std::isfinite(v)) continue;
+        lo[a] = v < lo[a] ? v : lo[a];
+        hi[a] = v > hi[a] ? v : hi[a];
+      }
+    }
+    boxes[k] = {lo[0], lo[1], lo[2], hi[0], hi[1], hi[2]};
+  });
   float lo[3] = {INFINITY, INFINITY, INFINITY};
   float hi[3] = {-INFINITY, -INFINITY, -INFINITY};
-  for (unsigned int i = 0; i < n; ++i) {
-    const CbVector3f& p = pos[i];
+  for (const std::array<float, 6>& box : boxes) {
     for (int a = 0; a < 3; ++a) {
-      const float v = p[a];
-      if (!std::isfinite(v)) continue;
-      lo[a] = v < lo[a] ? v : lo[a];
-      hi[a] = v > hi[a] ? v : hi[a];
+      lo[a] = box[a] < lo[a] ? box[a] : lo[a];
+      hi[a] = box[3 + a] > hi[a] ? box[3 + a] : hi[a];
     }
   }
   float extent = 0.0f;
@@ -65,17 +115,21 @@ void VisitingOrder(const KaTAttributeAccessor<const CbVector3f>& pos, unsigned i
   const std::uint32_t nCells = 1u << nBits;
   const float scale =
       extent > 0.0f && std::isfinite(extent) ? static_cast<float>(nCells) / extent : 0.0f;
-  const auto key = [&](const CbVector3f& p) {
-    return SpreadBits(Cell((p.x - lo[0]) * scale, nCells)) |
-           (SpreadBits(Cell((p.y - lo[1]) * scale, nCells)) << 1) |
-           (SpreadBits(Cell((p.z - lo[2]) * scale, nCells)) << 2);
-  };
+  std::vector<std::uint32_t> keys(n);
+  ForShares(nThreads, n, [&](unsigned int, unsigned int begin, unsigned int end) {
+    for (unsigned int i = begin; i < end; ++i) {
+      const CbVector3f& p = pos[i];
+      keys[i] = SpreadBits(Cell((p.x - lo[0]) * scale, nCells)) |
+                (SpreadBits(Cell((p.y - lo[1]) * scale, nCells)) << 1) |
+                (SpreadBits(Cell((p.z - lo[2]) * scale, nCells)) << 2);
+    }
+  });
 
   std::vector<unsigned int> start((std::size_t{1} << (3 * nBits)) + 1, 0u);
-  for (unsigned int i = 0; i < n; ++i) ++start[key(pos[i]) + 1];
+  for (unsigned int i = 0; i < n; ++i) ++start[keys[i] + 1];
   for (std::size_t c = 1; c < start.size(); ++c) start[c] += start[c - 1];
   order.resize(n);
-  for (unsigned int i = 0; i < n; ++i) order[start[key(pos[i])]++] = i;
+  for (unsigned int i = 0; i < n; ++i) order[start[keys[i]]++] = i;
 }
 
 // Asks the processor to fetch *p ahead of use; a hint only.
@@ -159,14 +213,6 @@ void MeasureVisits(const Visits& v, CyKdTreeInterface& query, unsigned int kBegi
 // little for the others to wait on at the end.
 constexpr unsigned int c_nChunk = 4096;
 
-// Joins the threads started so far, also when the caller's share throws.
-struct Joiner {
-  std::vector<std::thread>& threads;
-  ~Joiner() {
-    for (std::thread& t : threads) t.join();
-  }
-};
-
 }  // namespace
 
 void ComputeSurfelDistances(const KaCSurfelCollectionCCT& reference,
@@ -194,12 +240,11 @@ void ComputeSurfelDistances(const KaCSurfelCollectionCCT& reference,
   // Visit the surfels along a space-filling curve. Each surfel's result depends only on its
   // own query, so the order (and how it is shared among threads) changes the speed, not the
   // result.
-  std::vector<unsigned int> vecOrder;
-  VisitingOrder(v.movPos, nMoving, vecOrder);
-  v.pOrder = vecOrder.data();
-
   const unsigned int nChunks = (nMoving + c_nChunk - 1) / c_nChunk;
   nThreads = std::max(1u, std::min(nThreads, nChunks));
+  std::vector<unsigned int> vecOrder;
+  VisitingOrder(v.movPos, nMoving, nThreads, vecOrder);
+  v.pOrder = vecOrder.data();
   // One query object per thread, made here so that no thread allocates.
   std::vector<CyKdTreeInterface> queries(nThreads, CyKdTreeInterface(tree, false));
   if (nThreads == 1 && pProgress == nullptr) {
