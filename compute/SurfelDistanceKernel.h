@@ -14,9 +14,10 @@ namespace tolvane::detail {
 /// surfel along the normal of its nearest reference surfel, or fNoDistance (see the class for
 /// the rules). fLimit is the lateral limit (not squared).
 ///
-/// nThreads 1 runs everything in the calling thread. With more, the surfels are split into
-/// chunks of consecutive visits that nThreads - 1 further threads and the caller take in turn,
-/// each with its own query object on the reference's one kd-tree. Every entry depends on its own
+/// nThreads 1 runs everything in the calling thread. With more, all of them find the visiting
+/// order, then the surfels are split into chunks of consecutive visits that nThreads - 1 further
+/// threads and the caller take in turn, each with its own query object on the reference's one
+/// kd-tree. Every entry depends on its own
 /// query only, so the result is the same bit for bit whatever the count. Threads that cannot be
 /// started leave their share to the others. The reference's kd-tree is built (in the calling
 /// thread) before any thread starts.
