@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <system_error>
 #include <utility>
 
 #include "InputError.h"
@@ -50,13 +51,20 @@ CbSmartPointer<KaCSurfelCollectionCCT> files::Read(const std::string& strPath, P
 }
 
 files::BackgroundRead::BackgroundRead(std::string strPath) : m_strPath(std::move(strPath)) {
-  m_thread = std::thread([this] {
-    try {
-      m_sp = tolvane::InputReader::ReadFile(m_strPath, &m_contents);
-    } catch (...) {
-      m_error = std::current_exception();
-    }
-  });
+  try {
+    m_thread = std::thread([this] { Load(); });
+  } catch (const std::system_error&) {
+    // No thread to be had: Take reads the file itself.
+  }
+}
+
+void files::BackgroundRead::Load() noexcept {
+  try {
+    m_sp = tolvane::InputReader::ReadFile(m_strPath, &m_contents);
+  } catch (...) {
+    m_error = std::current_exception();
+  }
+  m_bLoaded = true;
 }
 
 files::BackgroundRead::~BackgroundRead() {
@@ -68,6 +76,7 @@ CbSmartPointer<KaCSurfelCollectionCCT> files::BackgroundRead::Take(Progress& pro
                                                                    const char* szPurpose) {
   progress.Step("reading " + m_strPath);
   if (m_thread.joinable()) m_thread.join();
+  if (!m_bLoaded) Load();
   if (m_error) std::rethrow_exception(m_error);
   Report(m_strPath, m_contents, progress, bNeedNormals, szPurpose);
   return std::move(m_sp);

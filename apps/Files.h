@@ -34,6 +34,7 @@ namespace files {
 /// other work meanwhile; Take then reports as Read does. Nothing is printed before Take, so
 /// warnings and errors come in the order the caller takes the files. Only for regular files
 /// (IsRegularFile): two threads must not share a stream. The destructor waits for the thread.
+/// When no thread can be started, Take reads the file itself.
 class BackgroundRead {
  public:
   explicit BackgroundRead(std::string strPath);
@@ -48,10 +49,13 @@ class BackgroundRead {
                                                             const char* szPurpose = "");
 
  private:
+  void Load() noexcept;
+
   std::string m_strPath;
   CbSmartPointer<KaCSurfelCollectionCCT> m_sp;
   tolvane::InputReader::Contents m_contents;
   std::exception_ptr m_error;
+  bool m_bLoaded = false;
   std::thread m_thread;
 };
 

@@ -448,7 +448,8 @@ TEST_F(ToolTest, DistanceOfAKnownOffset) {
   EXPECT_EQ(coloured->GetColor(17), KaCCompressedColor(128, 128, 128));  // grey: no distance
   EXPECT_NE(coloured->GetColor(0), KaCCompressedColor(128, 128, 128));
 
-  // The same offset given inline, and a reference without normals refused.
+  // The same offset given inline, and a reference or a moving file (read on a thread of its
+  // own) without normals refused; a missing moving file is named, not the reference.
   const Result inline_ = Run({"distance", m_dir.File("reference.ply"), m_dir.File("moving.ply"),
                               "--transform", "1,0,0,0, 0,1,0,0, 0,0,1,0, 0,0,0.05,1"});
   EXPECT_EQ(inline_.out, r.out);
@@ -457,6 +458,12 @@ TEST_F(ToolTest, DistanceOfAKnownOffset) {
                                            "property float z\nend_header\n0 0 0\n";
   ExpectOneLineError(Run({"distance", m_dir.File("bare.ply"), m_dir.File("moving.ply")}),
                      {m_dir.File("bare.ply"), "no normals"});
+  ExpectOneLineError(
+      Run({"distance", m_dir.File("reference.ply"), m_dir.File("bare.ply"), "--threads", "2"}),
+      {m_dir.File("bare.ply"), "no normals"});
+  ExpectOneLineError(
+      Run({"distance", m_dir.File("reference.ply"), m_dir.File("absent.ply"), "--threads", "2"}),
+      {m_dir.File("absent.ply")});
 }
 
 // Two generated scans: any thread count prints the same summary and writes the same CSV, and
