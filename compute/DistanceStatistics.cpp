@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iterator>
 #include <limits>
 
 #include "base/CbException.h"
@@ -15,14 +14,39 @@ namespace {
 constexpr float c_fNoDistance = 3.4028235e38f;
 constexpr double c_fNaN = std::numeric_limits<double>::quiet_NaN();
 
-// Linear interpolation between the closest ranks of sorted values.
-double Quantile(const std::vector<float>& sorted, double p) noexcept {
-  if (sorted.empty()) return c_fNaN;
-  const double h = static_cast<double>(sorted.size() - 1) * std::clamp(p, 0.0, 1.0);
+// Linear interpolation between the closest ranks of n sorted values, at(k) the value of rank k.
+template <class At>
+double Quantile(std::size_t n, double p, const At& at) noexcept {
+  if (n == 0) return c_fNaN;
+  const double h = static_cast<double>(n - 1) * std::clamp(p, 0.0, 1.0);
   const auto lo = static_cast<std::size_t>(std::floor(h));
-  const std::size_t hi = std::min(lo + 1, sorted.size() - 1);
-  return sorted[lo] +
-         (h - static_cast<double>(lo)) * (static_cast<double>(sorted[hi]) - sorted[lo]);
+  const std::size_t hi = std::min(lo + 1, n - 1);
+  const float a = at(lo);
+  const float b = at(hi);
+  return a + (h - static_cast<double>(lo)) * (static_cast<double>(b) - a);
+}
+
+// The magnitude of rank k (from 0) among sorted values whose first nNegative are negative: those
+// read backwards and the others forwards are two ascending runs of magnitudes, and the rank-k one
+// of their union is found by bisection on how many of the first k + 1 come from the first run.
+float MagnitudeOfRank(const std::vector<float>& sorted, std::size_t nNegative, std::size_t k) {
+  const auto a = [&](std::size_t i) { return -sorted[nNegative - 1 - i]; };
+  const auto b = [&](std::size_t j) { return std::fabs(sorted[nNegative + j]); };
+  const std::size_t nB = sorted.size() - nNegative;
+  std::size_t lo = k + 1 > nB ? k + 1 - nB : 0;
+  std::size_t hi = std::min(k + 1, nNegative);
+  while (lo < hi) {
+    // With i from the first run, its next one still lies below the last taken from the second.
+    const std::size_t i = lo + (hi - lo) / 2;
+    if (a(i) < b(k - i)) {
+      lo = i + 1;
+    } else {
+      hi = i;
+    }
+  }
+  if (lo == 0) return b(k);
+  if (lo == k + 1) return a(k);
+  return std::max(a(lo - 1), b(k - lo));
 }
 
 }  // namespace
@@ -58,26 +82,16 @@ double DistanceStatistics::GetMaximum() const noexcept {
 }
 
 double DistanceStatistics::GetPercentile(double p) const noexcept {
-  return Quantile(m_vecSorted, p);
+  return Quantile(m_vecSorted.size(), p, [this](std::size_t k) { return m_vecSorted[k]; });
 }
 
 double DistanceStatistics::GetAbsolutePercentile(double p) const {
-  // The magnitudes in order, merged from the sorted values: the negative ones read backwards
-  // and the others forwards are two ascending runs of magnitudes.
-  std::vector<float> magnitudes(m_vecSorted.size());
-  const auto firstNonNegative = std::lower_bound(m_vecSorted.begin(), m_vecSorted.end(), 0.0f,
-                                                 [](float v, float zero) { return v < zero; });
-  auto negative = std::make_reverse_iterator(firstNonNegative);
-  const auto negativeEnd = m_vecSorted.rend();
-  auto positive = firstNonNegative;
-  for (float& m : magnitudes) {
-    if (positive == m_vecSorted.end() || (negative != negativeEnd && -*negative < *positive)) {
-      m = -*negative++;
-    } else {
-      m = std::fabs(*positive++);
-    }
-  }
-  return Quantile(magnitudes, p);
+  const auto nNegative =
+      static_cast<std::size_t>(std::lower_bound(m_vecSorted.begin(), m_vecSorted.end(), 0.0f,
+                                                [](float v, float zero) { return v < zero; }) -
+                               m_vecSorted.begin());
+  return Quantile(m_vecSorted.size(), p,
+                  [&](std::size_t k) { return MagnitudeOfRank(m_vecSorted, nNegative, k); });
 }
 
 DistanceStatistics::Histogram DistanceStatistics::GetHistogram(double fLower, double fUpper,

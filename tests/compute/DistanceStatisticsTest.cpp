@@ -36,23 +36,32 @@ TEST(DistanceStatistics, FiguresWorkedOutByHandSkipMarkerAndNaN) {
   EXPECT_DOUBLE_EQ(s.GetAbsolutePercentile(0.5), 2.0);
   EXPECT_DOUBLE_EQ(s.GetAbsolutePercentile(0.95), 4.7);
 
-  // Magnitudes of many seeded values, zeros of both signs among them, against sorting them.
+  // Magnitudes of many seeded values, zeros of both signs among them, against sorting them;
+  // also all negative and all positive.
   std::mt19937 rng(4);
   std::uniform_real_distribution<float> value(-2.0f, 3.0f);
   std::vector<float> many(2001);
   for (float& v : many) v = rng() % 5 == 0 ? (rng() % 2 == 0 ? -0.0f : 0.0f) : value(rng);
-  std::vector<float> magnitudes(many);
-  for (float& v : magnitudes) v = std::fabs(v);
-  std::sort(magnitudes.begin(), magnitudes.end());
-  const DistanceStatistics mixed(many);
-  for (const double p : {0.0, 0.05, 0.3, 0.5, 0.95, 1.0}) {
-    const double h = 2000.0 * p;
-    const auto lo = static_cast<std::size_t>(h);
-    const std::size_t hi = std::min<std::size_t>(lo + 1, 2000);
-    const double expected =
-        magnitudes[lo] +
-        (h - static_cast<double>(lo)) * (static_cast<double>(magnitudes[hi]) - magnitudes[lo]);
-    EXPECT_EQ(mixed.GetAbsolutePercentile(p), expected) << p;
+  std::vector<float> negative(many);
+  std::vector<float> positive(many);
+  for (std::size_t i = 0; i < many.size(); ++i) {
+    negative[i] = -1.0f - std::fabs(many[i]);
+    positive[i] = 1.0f + std::fabs(many[i]);
+  }
+  for (const std::vector<float>* values : {&many, &negative, &positive}) {
+    std::vector<float> magnitudes(*values);
+    for (float& v : magnitudes) v = std::fabs(v);
+    std::sort(magnitudes.begin(), magnitudes.end());
+    const DistanceStatistics st(*values);
+    for (const double p : {0.0, 0.05, 0.3, 0.5, 0.95, 1.0}) {
+      const double h = 2000.0 * p;
+      const auto lo = static_cast<std::size_t>(h);
+      const std::size_t hi = std::min<std::size_t>(lo + 1, 2000);
+      const double expected =
+          magnitudes[lo] +
+          (h - static_cast<double>(lo)) * (static_cast<double>(magnitudes[hi]) - magnitudes[lo]);
+      EXPECT_EQ(st.GetAbsolutePercentile(p), expected) << p;
+    }
   }
 
   const DistanceStatistics none({c_fMarker, c_fMarker});
