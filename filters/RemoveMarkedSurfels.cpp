@@ -146,6 +146,48 @@ unsigned int CompactAll(const CompactionPlan& p, const unsigned char* pMarks, un
   return CompactAll<bSrcFloatQuality, true>(p, pMarks, nEnd, nKept, from);
 }
 
+// Where the carried attributes of src and dst live (dst may be src). Looked up in this order; a
+// missing attribute or one of another element size throws here, before anything is written. The
+// source quality pointer is null when src packs its qualities into the flag byte.
+CompactionPlan PlanOf(const KaCSurfelCollectionCCT& src, KaCSurfelCollectionCCT& dst) {
+  const auto srcPos = src.GetAccessor<CbVector3f>(eSurfelAttributePosition);
+  const auto dstPos = dst.GetAccessor<CbVector3f>(eSurfelAttributePosition);
+  const auto srcNormal = src.GetNormalAccessor();
+  const auto dstNormal = dst.GetNormalAccessor();
+  const auto srcColor = src.GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
+  const auto dstColor = dst.GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
+  const bool bSrcFloatQuality = src.GetQualityAccessor().IsFloatStorage();
+  const auto srcQuality = bSrcFloatQuality ? src.GetAccessor<float>(eSurfelAttributeQuality)
+                                           : KaTAttributeAccessor<const float>{nullptr, 4};
+  const auto dstQuality = dst.GetAccessor<float>(eSurfelAttributeQuality);
+  const auto srcFlags = src.GetAccessor<unsigned char>(eSurfelAttributeFlags);
+  const auto dstFlags = dst.GetAccessor<unsigned char>(eSurfelAttributeFlags);
+  const auto srcValue = src.GetAccessor<unsigned int>(eSurfelAttributeValue);
+  const auto dstValue = dst.GetAccessor<unsigned int>(eSurfelAttributeValue);
+
+  const auto bytes = [](auto* pData) {
+    using Byte = std::conditional_t<std::is_const_v<std::remove_pointer_t<decltype(pData)>>,
+                                    const unsigned char, unsigned char>;
+    return reinterpret_cast<Byte*>(pData);
+  };
+  return {bytes(srcPos.pData),
+          bytes(srcNormal.pData),
+          bytes(srcColor.pData),
+          bytes(srcQuality.pData),
+          bytes(srcFlags.pData),
+          bytes(srcValue.pData),
+          bytes(dstPos.pData),
+          bytes(dstNormal.pData),
+          bytes(dstColor.pData),
+          bytes(dstQuality.pData),
+          bytes(dstFlags.pData),
+          bytes(dstValue.pData),
+          {srcPos.nStride, srcNormal.nStride, srcColor.nStride, srcQuality.nStride,
+           srcFlags.nStride, srcValue.nStride},
+          {dstPos.nStride, dstNormal.nStride, dstColor.nStride, dstQuality.nStride,
+           dstFlags.nStride, dstValue.nStride}};
+}
+
 // Compacts the collection within its own arrays, when it keeps float qualities, has one mark
 // per surfel and the vector kernels take the leading part (every array packed): no second
 // collection, and no copy back through the assignment. The rest goes surfel by surfel, each
@@ -155,35 +197,10 @@ bool CompactInPlace(KaCSurfelCollectionCCT& c, const std::vector<unsigned char>&
                     unsigned int nKept) {
   const unsigned int n = c.GetNrSurfels();
   if (marks.size() != n || !c.GetQualityAccessor().IsFloatStorage()) return false;
-  const auto pos = c.GetAccessor<CbVector3f>(eSurfelAttributePosition);
-  const auto normal = c.GetNormalAccessor();
-  const auto color = c.GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
-  const auto quality = c.GetAccessor<float>(eSurfelAttributeQuality);
-  const auto flags = c.GetAccessor<unsigned char>(eSurfelAttributeFlags);
-  const auto value = c.GetAccessor<unsigned int>(eSurfelAttributeValue);
-  unsigned char* const data[6] = {reinterpret_cast<unsigned char*>(pos.pData),
-                                  reinterpret_cast<unsigned char*>(normal.pData),
-                                  reinterpret_cast<unsigned char*>(color.pData),
-                                  reinterpret_cast<unsigned char*>(quality.pData),
-                                  reinterpret_cast<unsigned char*>(flags.pData),
-                                  reinterpret_cast<unsigned char*>(value.pData)};
-  const std::size_t strides[6] = {pos.nStride,     normal.nStride, color.nStride,
-                                  quality.nStride, flags.nStride,  value.nStride};
-  const CompactionPlan plan{
-      data[0],
-      data[1],
-      data[2],
-      data[3],
-      data[4],
-      data[5],
-      data[0],
-      data[1],
-      data[2],
-      data[3],
-      data[4],
-      data[5],
-      {strides[0], strides[1], strides[2], strides[3], strides[4], strides[5]},
-      {strides[0], strides[1], strides[2], strides[3], strides[4], strides[5]}};
+  const CompactionPlan plan = PlanOf(c, c);
+  unsigned char* const data[6] = {plan.pDstPos,     plan.pDstNormal, plan.pDstColor,
+                                  plan.pDstQuality, plan.pDstFlags,  plan.pDstValue};
+  const std::size_t* const strides = plan.nDstStride;
   const CompactionProgress from = CompactLeadingGroups(plan, marks.data(), n, nKept);
   if (from.nInput == 0) return false;
   std::size_t j = from.nOutput;
@@ -230,44 +247,8 @@ void RemoveMarkedSurfels(KaCSurfelCollectionCCT& collection,
     dst.UpdateAccessors();
     const KaCSurfelCollectionCCT& src = collection;
 
-    // Looked up in this order; a missing attribute or one of another element size throws here,
-    // before the collection is touched.
-    const auto srcPos = src.GetAccessor<CbVector3f>(eSurfelAttributePosition);
-    const auto dstPos = dst.GetAccessor<CbVector3f>(eSurfelAttributePosition);
-    const auto srcNormal = src.GetNormalAccessor();
-    const auto dstNormal = dst.GetNormalAccessor();
-    const auto srcColor = src.GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
-    const auto dstColor = dst.GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
-    const bool bSrcFloatQuality = src.GetQualityAccessor().IsFloatStorage();
-    const auto srcQuality = bSrcFloatQuality ? src.GetAccessor<float>(eSurfelAttributeQuality)
-                                             : KaTAttributeAccessor<const float>{nullptr, 4};
-    const auto dstQuality = dst.GetAccessor<float>(eSurfelAttributeQuality);
-    const auto srcFlags = src.GetAccessor<unsigned char>(eSurfelAttributeFlags);
-    const auto dstFlags = dst.GetAccessor<unsigned char>(eSurfelAttributeFlags);
-    const auto srcValue = src.GetAccessor<unsigned int>(eSurfelAttributeValue);
-    const auto dstValue = dst.GetAccessor<unsigned int>(eSurfelAttributeValue);
-
-    const auto bytes = [](auto* pData) {
-      using Byte = std::conditional_t<std::is_const_v<std::remove_pointer_t<decltype(pData)>>,
-                                      const unsigned char, unsigned char>;
-      return reinterpret_cast<Byte*>(pData);
-    };
-    const CompactionPlan plan{bytes(srcPos.pData),
-                              bytes(srcNormal.pData),
-                              bytes(srcColor.pData),
-                              bytes(srcQuality.pData),
-                              bytes(srcFlags.pData),
-                              bytes(srcValue.pData),
-                              bytes(dstPos.pData),
-                              bytes(dstNormal.pData),
-                              bytes(dstColor.pData),
-                              bytes(dstQuality.pData),
-                              bytes(dstFlags.pData),
-                              bytes(dstValue.pData),
-                              {srcPos.nStride, srcNormal.nStride, srcColor.nStride,
-                               srcQuality.nStride, srcFlags.nStride, srcValue.nStride},
-                              {dstPos.nStride, dstNormal.nStride, dstColor.nStride,
-                               dstQuality.nStride, dstFlags.nStride, dstValue.nStride}};
+    const CompactionPlan plan = PlanOf(src, dst);
+    const bool bSrcFloatQuality = plan.pSrcQuality != nullptr;
 
     const unsigned int nInput = src.GetNrSurfels();
     const auto nEnd = static_cast<unsigned int>(std::min<std::size_t>(marks.size(), nInput));
