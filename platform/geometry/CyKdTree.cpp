@@ -84,9 +84,12 @@ class NearestResult {
 // followed at once, the farther one is kept with its lower bound and visited later unless that
 // bound has become larger than fBound, the distance a point must beat. A NaN bound prunes, as in
 // nanoflann, so a query with a NaN or infinite coordinate finds nothing quickly. visitLeaf(left,
-// right) scans the leaf's stored positions and may lower fBound.
+// right) scans the leaf's stored positions and gives the bound after them (kept in a register
+// here rather than read back through the caller's variable). Forced inline: as a call per query
+// the coherent searches ran about 25 % slower.
 template <class VisitLeaf>
-void Descend(const Node* root, const float q[3], const float& fBound, VisitLeaf&& visitLeaf) {
+[[gnu::always_inline]] inline void Descend(const Node* root, const float q[3], float fBound,
+                                           VisitLeaf&& visitLeaf) {
   struct Pending {
     const Node* node;
     float fMin2;
@@ -125,7 +128,7 @@ void Descend(const Node* root, const float q[3], const float& fBound, VisitLeaf&
       far.afOffset2[dim] = cut;
       node = best;
     }
-    visitLeaf(node->node_type.lr.left, node->node_type.lr.right);
+    fBound = visitLeaf(node->node_type.lr.left, node->node_type.lr.right);
   }
 }
 
@@ -152,6 +155,7 @@ bool SearchNearest(const Node* root, const CbVector3f* pPoints, const float q[3]
         bFound = true;
       }
     }
+    return fBest2;
   });
   nIndex = nBest;
   fDistance2 = fBest2;
@@ -184,6 +188,7 @@ unsigned int SearchKNearest(const Node* root, const CbVector3f* pPoints, const f
       if (nCount < k) ++nCount;
       if (nCount == k) fWorst2 = pDistances2[k - 1];
     }
+    return fWorst2;
   });
   return nCount;
 }
