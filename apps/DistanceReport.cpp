@@ -228,17 +228,9 @@ std::string distance_report::Render(const Input& in) {
     if (d != DivergingColorScale::c_fNoValue && std::isnan(in.pScale->PositionOf(d))) ++nBeyond;
   }
   std::string h =
-      "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-      "<title>Distance map</title>\n<style>\n"
-      "body{font-family:sans-serif;margin:2em;color:#222;max-width:1120px}\n"
-      "table{border-collapse:collapse;margin:1em 0}\n"
-      "td,th{border:1px solid #ccc;padding:.25em .6em;text-align:right}\n"
-      "td:first-child,th:first-child,td.t{text-align:left}\n"
-      "th{text-align:left}\n"
-      "figure{margin:0}\n"
-      "img{border:1px solid #ccc;image-rendering:pixelated}\n"
-      ".views{display:flex;flex-wrap:wrap;gap:1em;align-items:flex-start}\n"
-      "</style>\n</head>\n<body>\n<h1>Distance map</h1>\n";
+      HtmlPageStart("Distance map",
+                    "img{border:1px solid #ccc;image-rendering:pixelated}\n"
+                    ".views{display:flex;flex-wrap:wrap;gap:1em;align-items:flex-start}\n");
   h += "<p>Signed distance of every surfel of <b>" + HtmlEscape(in.strMoving) +
        "</b>, moved by the transformation, to the surface of <b>" + HtmlEscape(in.strReference) +
        "</b>, along the normal of its nearest surfel: positive on the side the normal points "

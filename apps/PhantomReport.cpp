@@ -125,20 +125,12 @@ std::string phantom_report::Render(const PhantomAnalysis::Result& in, const std:
                                    int nMaxAttempts) {
   namespace nominal = tolvane::phantom;
   std::string h =
-      "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-      "<title>Phantom analysis</title>\n<style>\n"
-      "body{font-family:sans-serif;margin:2em;color:#222;max-width:1120px}\n"
-      "table{border-collapse:collapse;margin:1em 0}\n"
-      "td,th{border:1px solid #ccc;padding:.25em .6em;text-align:right}\n"
-      "td:first-child,th:first-child,td.t{text-align:left}\n"
-      "th{text-align:left}\n"
-      "figure{margin:0}\n"
-      "pre{background:#f4f4f4;padding:.8em}\n"
-      ".views{display:flex;flex-wrap:wrap;gap:1em}\n"
-      ".sw{display:inline-block;width:1em;height:1em;vertical-align:middle;"
-      "border:1px solid #888}\n"
-      ".pass{color:#1a7f37}.fail{color:#c62828}\n"
-      "</style>\n</head>\n<body>\n<h1>Phantom analysis</h1>\n";
+      HtmlPageStart("Phantom analysis",
+                    "pre{background:#f4f4f4;padding:.8em}\n"
+                    ".views{display:flex;flex-wrap:wrap;gap:1em}\n"
+                    ".sw{display:inline-block;width:1em;height:1em;vertical-align:middle;"
+                    "border:1px solid #888}\n"
+                    ".pass{color:#1a7f37}.fail{color:#c62828}\n");
   h += "<p>Scan: " + HtmlEscape(strSource) + "</p>\n";
   h += Format("<h2 class=\"%s\">", in.verdict.bPass ? "pass" : "fail") +
        HtmlEscape(VerdictLine(in, nMaxAttempts)) +

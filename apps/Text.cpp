@@ -7,6 +7,19 @@
 
 namespace tolvane::cli {
 
+std::string HtmlPageStart(const std::string& strTitle, const std::string& strExtraCss) {
+  return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" +
+         strTitle +
+         "</title>\n<style>\n"
+         "body{font-family:sans-serif;margin:2em;color:#222;max-width:1120px}\n"
+         "table{border-collapse:collapse;margin:1em 0}\n"
+         "td,th{border:1px solid #ccc;padding:.25em .6em;text-align:right}\n"
+         "td:first-child,th:first-child,td.t{text-align:left}\n"
+         "th{text-align:left}\n"
+         "figure{margin:0}\n" +
+         strExtraCss + "</style>\n</head>\n<body>\n<h1>" + strTitle + "</h1>\n";
+}
+
 std::string HtmlEscape(const std::string& strText) {
   std::string out;
   for (const char c : strText) {

@@ -163,7 +163,7 @@ TEST(PhantomAnalysis, SeededScatteredNormalsSizesAndPartialFacesNeverWronglyPass
     }
     scans.push_back(p);
   }
-  for (unsigned int n : {50000u, 300000u}) scans.push_back(Base(600 + n % 7, n));
+  for (unsigned int n : {50000u, 300000u, 5000000u}) scans.push_back(Base(600 + n % 7, n));
   // With balanced walls every partial face is measured but one: the -x wall scanned on its
   // half of smaller x, whose centre then lies deeper than the y walls' centres, so that the
   // analyzer's ordering gives it a y wall's role on every attempt (docs/phantom.md). That
