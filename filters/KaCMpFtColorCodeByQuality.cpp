@@ -78,9 +78,16 @@ void KaCMpFtColorCodeByQuality::operator()(KaCSurfelCollectionCCT& collection) c
   const unsigned int n = collection.GetNrSurfels();
   switch (KaCTolvaneSettings::GetColorCodedEntity()) {
     case 0: {
-      // A local copy of the accessor, so that the colour stores do not force its reloading.
+      // A local copy of the accessor, so that the colour stores do not force its reloading;
+      // float qualities are read straight through pointer and stride, without the accessor's
+      // test of the storage on every read.
       const KaCQualityAccessor quality = collection.GetQualityAccessor();
-      ColorByValues(collection, n, 1.0f, [&](unsigned int i) -> float { return quality[i]; });
+      if (quality.IsFloatStorage()) {
+        const auto values = collection.GetAccessor<float>(eSurfelAttributeQuality);
+        ColorByValues(collection, n, 1.0f, [&](unsigned int i) -> float { return values[i]; });
+      } else {
+        ColorByValues(collection, n, 1.0f, [&](unsigned int i) -> float { return quality[i]; });
+      }
       break;
     }
     case 3: {
