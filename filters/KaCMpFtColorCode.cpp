@@ -1,8 +1,11 @@
 #include <tolvane/KaCMpFtColorCode.h>
 
+#include <immintrin.h>
+
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include "base/CbException.h"
 #include "base/CpuDispatch.h"
@@ -60,6 +63,44 @@ __attribute__((target("avx2"))) void ScaleIndicesAvx2(const KaCColorCoder& coder
   ScaleIndices(coder, pBlock, n, pIndex);
 }
 
+// The scale's colours as four bytes each (R, G, B, 0), for loads of a whole colour at once.
+const std::uint32_t* ScaleColorWords() {
+  static const std::vector<std::uint32_t> s_words = [] {
+    std::vector<std::uint32_t> words(KaCColorCoder::c_nScaleColors);
+    for (int k = 0; k < KaCColorCoder::c_nScaleColors; ++k) {
+      const std::uint8_t* p = KaCColorCoder::GetScaleBytes(k);
+      words[static_cast<std::size_t>(k)] = static_cast<std::uint32_t>(p[0]) |
+                                           (static_cast<std::uint32_t>(p[1]) << 8) |
+                                           (static_cast<std::uint32_t>(p[2]) << 16);
+    }
+    return words;
+  }();
+  return s_words.data();
+}
+
+// Eight consecutive packed colours (24 bytes at pOut) from the scale indices at pIndex, when all
+// eight lie on the scale; gives false, and writes nothing, otherwise. Writes no byte outside the
+// 24.
+__attribute__((target("avx2"))) bool StoreEightScaleColorsAvx2(const int* pIndex,
+                                                               const std::uint32_t* pWords,
+                                                               unsigned char* pOut) {
+  const __m256i index = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pIndex));
+  if (_mm256_movemask_ps(_mm256_castsi256_ps(index)) != 0) return false;
+  const __m256i words = _mm256_i32gather_epi32(reinterpret_cast<const int*>(pWords), index, 4);
+  // Per 128-bit half: the four colours' twelve bytes first, then four zero bytes.
+  const __m256i pack = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0,
+                                        1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+  const __m256i packed = _mm256_shuffle_epi8(words, pack);
+  const __m128i lo = _mm256_castsi256_si128(packed);
+  const __m128i hi = _mm256_extracti128_si256(packed, 1);
+  // Bytes 12 to 15 of the first store are zeros that the second store overwrites.
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(pOut), lo);
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(pOut + 12), hi);
+  const std::uint32_t nLast = static_cast<std::uint32_t>(_mm_extract_epi32(hi, 2));
+  std::memcpy(pOut + 20, &nLast, 4);
+  return true;
+}
+
 }  // namespace
 
 // First every value's place on the coder's scale; then one table read per value inside the
@@ -80,8 +121,8 @@ void ColorBlock(const KaCColorCoder& coder, const float* pBlock, int n, int k0,
   // Bytes from one value's surfel to the next, and the block's first byte offset; surfel index
   // and byte offset in 32 bits.
   const unsigned int nStep = nSurfelStride * colors.nStride;
-  unsigned int nOffset = static_cast<unsigned int>(k0) * nSurfelStride * colors.nStride;
-  for (int k = 0; k < n; ++k, nOffset += nStep) {
+  const unsigned int nOffset = static_cast<unsigned int>(k0) * nSurfelStride * colors.nStride;
+  const auto storeOne = [&](int k) {
     const int iScale = aIndex[k];
     const unsigned char* pColor = aGrey;
     unsigned char aCoded[3];
@@ -97,12 +138,25 @@ void ColorBlock(const KaCColorCoder& coder, const float* pBlock, int n, int k0,
       pColor = aCoded;
     }
     // R and G in one 16-bit store, then B.
-    unsigned char* p = colors.pData + nOffset;
+    unsigned char* p = colors.pData + nOffset + static_cast<unsigned int>(k) * nStep;
     std::uint16_t nRG = 0;
     std::memcpy(&nRG, pColor, 2);
     std::memcpy(p, &nRG, 2);
     p[2] = pColor[2];
+  };
+  int k = 0;
+  // Packed colours of consecutive surfels: eight at a time from the scale where AVX2 is there,
+  // one by one for a group with a value off the scale.
+  if (nStep == 3 && tolvane::HasAvx2()) {
+    const std::uint32_t* pWords = ScaleColorWords();
+    for (; k + 8 <= n; k += 8) {
+      if (!StoreEightScaleColorsAvx2(aIndex + k, pWords,
+                                     colors.pData + nOffset + static_cast<unsigned int>(k) * 3u)) {
+        for (int j = k; j < k + 8; ++j) storeOne(j);
+      }
+    }
   }
+  for (; k < n; ++k) storeOne(k);
 }
 
 }  // namespace ka_color_code_detail

@@ -47,26 +47,35 @@ namespace {
 
 using namespace ka_color_code_detail;
 
-// Colours surfels 0..n-1 with the value valueOf(i) of each, through the shared default coder
-// set to the range 0..fUpper and integer mode 0, block by block: the values of a block are
-// gathered into a small buffer and coloured at once, the same values and the same colours as
-// a vector of all values handed to a KaCMpFtColorCode without a coder, without the vector's
-// n floats of fresh memory and the second pass over them.
-template <class ValueOf>
-void ColorByValues(KaCSurfelCollectionCCT& collection, unsigned int n, float fUpper,
-                   ValueOf valueOf) {
+// Colours surfels 0..n-1 block by block through the shared default coder set to the range
+// 0..fUpper and integer mode 0: blockOf(k0, nBlock, aBuffer) gives the values of surfels k0 to
+// k0 + nBlock - 1, gathered into aBuffer or straight from the collection's array. The same
+// values and the same colours as a vector of all values handed to a KaCMpFtColorCode without a
+// coder, without the vector's n floats of fresh memory and the second pass over them.
+template <class BlockOf>
+void ColorByBlocks(KaCSurfelCollectionCCT& collection, unsigned int n, float fUpper,
+                   BlockOf blockOf) {
   KaCColorCoder& shared = SharedDefaultColorCoder();
   shared.SetRange(0.0f, fUpper);
   shared.SetIntegerMode(0);
   const ColorBytes colors = GetColorBytes(collection);
   const KaCColorCoder coder = shared;
-  float aValues[c_nBlock];
+  float aBuffer[c_nBlock];
   const int nValues = static_cast<int>(n);
   for (int k0 = 0; k0 < nValues; k0 += c_nBlock) {
     const int nBlock = nValues - k0 < c_nBlock ? nValues - k0 : c_nBlock;
-    for (int k = 0; k < nBlock; ++k) aValues[k] = valueOf(static_cast<unsigned int>(k0 + k));
-    ColorBlock(coder, aValues, nBlock, k0, 1, colors);
+    ColorBlock(coder, blockOf(k0, nBlock, aBuffer), nBlock, k0, 1, colors);
   }
+}
+
+// The same with the value valueOf(i) of each surfel, gathered a block at a time.
+template <class ValueOf>
+void ColorByValues(KaCSurfelCollectionCCT& collection, unsigned int n, float fUpper,
+                   ValueOf valueOf) {
+  ColorByBlocks(collection, n, fUpper, [&](int k0, int nBlock, float* aBuffer) -> const float* {
+    for (int k = 0; k < nBlock; ++k) aBuffer[k] = valueOf(static_cast<unsigned int>(k0 + k));
+    return aBuffer;
+  });
 }
 
 }  // namespace
@@ -84,7 +93,13 @@ void KaCMpFtColorCodeByQuality::operator()(KaCSurfelCollectionCCT& collection) c
       const KaCQualityAccessor quality = collection.GetQualityAccessor();
       if (quality.IsFloatStorage()) {
         const auto values = collection.GetAccessor<float>(eSurfelAttributeQuality);
-        ColorByValues(collection, n, 1.0f, [&](unsigned int i) -> float { return values[i]; });
+        if (values.nStride == sizeof(float)) {
+          // Stored one after another: each block is coloured straight from the array.
+          ColorByBlocks(collection, n, 1.0f,
+                        [&](int k0, int, float*) -> const float* { return values.pData + k0; });
+        } else {
+          ColorByValues(collection, n, 1.0f, [&](unsigned int i) -> float { return values[i]; });
+        }
       } else {
         ColorByValues(collection, n, 1.0f, [&](unsigned int i) -> float { return quality[i]; });
       }
