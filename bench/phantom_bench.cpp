@@ -103,6 +103,24 @@ void ReportAtScale(benchmark::State& state, const Measured& m, double& fSmallest
                                              {nSurfels * sizeof(unsigned short), false}}));
 }
 
+// Runs body() once per iteration once the scan (and what the benchmark made beside it) is in
+// memory, and measures the process's CPU time and peak resident memory from there;
+// fBeforeScanKb is the resident memory before the scan was made.
+template <class Body>
+Measured MeasureIterations(benchmark::State& state, double fBeforeScanKb, Body body) {
+  CyAttributeContainer::ReleaseCachedBlocks();
+  malloc_trim(0);
+  Measured m;
+  m.fBeforeScanKb = fBeforeScanKb;
+  m.fWithScanKb = ResidentKb("VmRSS");
+  ResetPeak();
+  const double fCpu0 = ProcessCpuNs();
+  for (auto _ : state) body();
+  m.fCpuNs = ProcessCpuNs() - fCpu0;
+  m.fPeakKb = ResidentKb("VmHWM");
+  return m;
+}
+
 // The whole analysis at scale, on one collection used for clustering and measurement; the scan
 // is generated outside the timing. Counters:
 // - ns_per_surfel: processor time per surfel (the analysis runs on one thread; on a busy
@@ -138,23 +156,14 @@ void ComputeAtScale(benchmark::State& state, bool bThinned, double& fSmallestNsP
     }
     clustering = thin;
   }
-  CyAttributeContainer::ReleaseCachedBlocks();
-  malloc_trim(0);
-  Measured m;
-  m.fBeforeScanKb = fBeforeScan;
-  m.fWithScanKb = ResidentKb("VmRSS");
-  ResetPeak();
   size_t nPasses = 0;
-  const double fCpu0 = ProcessCpuNs();
-  for (auto _ : state) {
+  const Measured m = MeasureIterations(state, fBeforeScan, [&] {
     // The same rand() state every time, so that every iteration does the same work.
     std::srand(1);
     KaCCalibrationPhantomCCTAnalyzer a(clustering, scan, 7);
     benchmark::DoNotOptimize(a.Compute());
     nPasses += a.GetNrIterations();
-  }
-  m.fCpuNs = ProcessCpuNs() - fCpu0;
-  m.fPeakKb = ResidentKb("VmHWM");
+  });
   ReportAtScale(state, m, fSmallestNsPerSurfel);
   state.counters["passes_last_restart"] =
       benchmark::Counter(static_cast<double>(nPasses), benchmark::Counter::kAvgIterations);
@@ -188,23 +197,14 @@ void BM_PhantomAnalysis_Run(benchmark::State& state) {
   malloc_trim(0);
   const double fBeforeScan = ResidentKb("VmRSS");
   Probe::Collection scan = Scan(n);
-  CyAttributeContainer::ReleaseCachedBlocks();
-  malloc_trim(0);
-  Measured m;
-  m.fBeforeScanKb = fBeforeScan;
-  m.fWithScanKb = ResidentKb("VmRSS");
-  ResetPeak();
   int nAttempts = 0;
-  const double fCpu0 = ProcessCpuNs();
-  for (auto _ : state) {
+  const Measured m = MeasureIterations(state, fBeforeScan, [&] {
     std::srand(1);
     const tolvane::PhantomAnalysis analysis(scan, scan, tolvane::PhantomAnalysis::Options());
     const tolvane::PhantomAnalysis::Result r = analysis.Run();
     nAttempts += r.nAttempts;
     benchmark::DoNotOptimize(r.spColoured);
-  }
-  m.fCpuNs = ProcessCpuNs() - fCpu0;
-  m.fPeakKb = ResidentKb("VmHWM");
+  });
   ReportAtScale(state, m, s_fSmallestNsPerSurfel);
   state.counters["attempts"] =
       benchmark::Counter(static_cast<double>(nAttempts), benchmark::Counter::kAvgIterations);
