@@ -14,7 +14,6 @@
 #include "container/KaCNormalCodec.h"
 #include "container/KaCSurfelCollectionCCT.h"
 #include "geometry/CyKdTree.h"
-#include "geometry/CyKdTreeInterface.h"
 
 namespace tolvane::detail {
 namespace {
@@ -76,8 +75,8 @@ void ForShares(unsigned int nShares, unsigned int n, const Share& share) {
 // stored in. The grid is coarse on purpose: a cell's part of the tree fits in cache, and a
 // counting sort over few cells needs little memory (about one cell per surfel at most). The
 // order is taken on the positions before the transformation, which moves neighbours together.
-// The bounding box and the cells are found by nThreads threads; the order does not depend on
-// their number.
+// The bounding box, the cells and the sort are shared among nThreads threads; the order does not
+// depend on their number.
 void VisitingOrder(const KaTAttributeAccessor<const CbVector3f>& pos, unsigned int n,
                    unsigned int nThreads, std::vector<unsigned int>& order) {
   // Each share's box, then the shares' boxes in share order: a bound equal in value (0 and -0)
@@ -115,21 +114,37 @@ void VisitingOrder(const KaTAttributeAccessor<const CbVector3f>& pos, unsigned i
   const std::uint32_t nCells = 1u << nBits;
   const float scale =
       extent > 0.0f && std::isfinite(extent) ? static_cast<float>(nCells) / extent : 0.0f;
+  // A counting sort by cell, stable, shared among the threads: each counts the cells of its
+  // share of the surfels, then places them after those of the same cell in earlier shares.
+  const std::size_t nKeys = std::size_t{1} << (3 * nBits);
   std::vector<std::uint32_t> keys(n);
-  ForShares(nThreads, n, [&](unsigned int, unsigned int begin, unsigned int end) {
+  std::vector<std::vector<unsigned int>> counts(nThreads);
+  ForShares(nThreads, n, [&](unsigned int t, unsigned int begin, unsigned int end) {
+    std::vector<unsigned int>& count = counts[t];
+    count.assign(nKeys, 0u);
     for (unsigned int i = begin; i < end; ++i) {
       const CbVector3f& p = pos[i];
-      keys[i] = SpreadBits(Cell((p.x - lo[0]) * scale, nCells)) |
-                (SpreadBits(Cell((p.y - lo[1]) * scale, nCells)) << 1) |
-                (SpreadBits(Cell((p.z - lo[2]) * scale, nCells)) << 2);
+      const std::uint32_t key = SpreadBits(Cell((p.x - lo[0]) * scale, nCells)) |
+                                (SpreadBits(Cell((p.y - lo[1]) * scale, nCells)) << 1) |
+                                (SpreadBits(Cell((p.z - lo[2]) * scale, nCells)) << 2);
+      keys[i] = key;
+      ++count[key];
     }
   });
-
-  std::vector<unsigned int> start((std::size_t{1} << (3 * nBits)) + 1, 0u);
-  for (unsigned int i = 0; i < n; ++i) ++start[keys[i] + 1];
-  for (std::size_t c = 1; c < start.size(); ++c) start[c] += start[c - 1];
+  // Each share's count of a cell becomes where its first surfel of that cell goes.
+  unsigned int nPlaced = 0;
+  for (std::size_t c = 0; c < nKeys; ++c) {
+    for (std::vector<unsigned int>& count : counts) {
+      const unsigned int nCount = count[c];
+      count[c] = nPlaced;
+      nPlaced += nCount;
+    }
+  }
   order.resize(n);
-  for (unsigned int i = 0; i < n; ++i) order[start[keys[i]]++] = i;
+  ForShares(nThreads, n, [&](unsigned int t, unsigned int begin, unsigned int end) {
+    std::vector<unsigned int>& next = counts[t];
+    for (unsigned int i = begin; i < end; ++i) order[next[keys[i]]++] = i;
+  });
 }
 
 // Asks the processor to fetch *p ahead of use; a hint only.
@@ -154,8 +169,10 @@ struct Visits {
   float* pResult;
 };
 
-// Measures the surfels of visits kBegin..kEnd-1 of the order with the query object given.
-void MeasureVisits(const Visits& v, CyKdTreeInterface& query, unsigned int kBegin,
+// Measures the surfels of visits kBegin..kEnd-1 of the order. The search goes to the tree
+// directly, with the answer in this thread's own stack: query objects of different threads made
+// one after another share cache lines, which slowed two threads' searches.
+void MeasureVisits(const Visits& v, const CyKdTree& tree, unsigned int kBegin,
                    unsigned int kEnd) noexcept {
   const CbVector3f zero;
   // The measurement of a surfel whose neighbour was found. The neighbour's position comes from
@@ -198,11 +215,13 @@ void MeasureVisits(const Visits& v, CyKdTreeInterface& query, unsigned int kBegi
     // An unset moving normal gives the marker whatever is found, so the query is skipped.
     if (v.pNormalTable[v.movNormals[i]] == zero) continue;
     const CbVector3f q = tolvane::MovedPosition(*v.pMatrix, v.movPos[i]);
-    if (query.QueryNeighbors(q, 1) == 0) continue;
-    const unsigned int j = query.GetNeighborPositionIndex(0);
+    unsigned int j = 0;
+    float fDistance2 = 0.0f;
+    CbVector3f a;
+    if (!tree.FindNearest(q, j, fDistance2, &a)) continue;
     Prefetch(&v.refNormals[j]);
     if (bPending) measure(pending);
-    pending = {i, j, q, query.GetNeighborPosition(0)};
+    pending = {i, j, q, a};
     bPending = true;
   }
   if (bPending) measure(pending);
@@ -245,20 +264,18 @@ void ComputeSurfelDistances(const KaCSurfelCollectionCCT& reference,
   std::vector<unsigned int> vecOrder;
   VisitingOrder(v.movPos, nMoving, nThreads, vecOrder);
   v.pOrder = vecOrder.data();
-  // One query object per thread, made here so that no thread allocates.
-  std::vector<CyKdTreeInterface> queries(nThreads, CyKdTreeInterface(tree, false));
   if (nThreads == 1 && pProgress == nullptr) {
-    MeasureVisits(v, queries[0], 0, nMoving);
+    MeasureVisits(v, tree, 0, nMoving);
     return;
   }
   if (pProgress != nullptr) (*pProgress)(0, nMoving);
   std::atomic<unsigned int> nextChunk{0};
-  const auto work = [&](CyKdTreeInterface& query, bool bReport) {
+  const auto work = [&](bool bReport) {
     for (unsigned int c = nextChunk.fetch_add(1, std::memory_order_relaxed); c < nChunks;
          c = nextChunk.fetch_add(1, std::memory_order_relaxed)) {
       const unsigned int kBegin = c * c_nChunk;
       if (bReport && c > 0) (*pProgress)(kBegin, nMoving);
-      MeasureVisits(v, query, kBegin, std::min(kBegin + c_nChunk, nMoving));
+      MeasureVisits(v, tree, kBegin, std::min(kBegin + c_nChunk, nMoving));
     }
   };
   std::vector<std::thread> threads;
@@ -267,12 +284,12 @@ void ComputeSurfelDistances(const KaCSurfelCollectionCCT& reference,
     const Joiner joiner{threads};
     for (unsigned int t = 1; t < nThreads; ++t) {
       try {
-        threads.emplace_back(work, std::ref(queries[t]), false);
+        threads.emplace_back(work, false);
       } catch (const std::system_error&) {
         break;  // the threads running, and this one, take the rest
       }
     }
-    work(queries[0], pProgress != nullptr);
+    work(pProgress != nullptr);
   }
 }
 
