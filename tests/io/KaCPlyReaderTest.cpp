@@ -11,7 +11,7 @@
 #include "base/CbException.h"
 #include "io/KaCPlyWriter.h"
 #include "support/TestSupport.h"
-#include "io/SurfelComparison.h"
+#include "support/SurfelComparison.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "io/ByteSource.h"
 #include "io/KaCPlyReader.h"
 #include "io/KaCPlyWriter.h"
-#include "io/SurfelComparison.h"
+#include "support/SurfelComparison.h"
 #include "support/TestSupport.h"
 
 namespace {
