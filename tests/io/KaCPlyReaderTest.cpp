@@ -238,13 +238,3 @@ TEST(KaCPlyReader, FileErrorsNameTheFile) {
   }
   EXPECT_THROW((void)KaCPlyReader::ReadFile(dir.Path()), CbException);
 }
-
-TEST(KaCPlyWriter, RefusesADirectory) {
-  TempDir dir;
-  try {
-    KaCPlyWriter::WriteFile(KaCSurfelCollectionCCT(1), dir.Path());
-    FAIL();
-  } catch (const CbException& e) {
-    EXPECT_EQ(e.GetMessage(), dir.Path() + ": is a directory");
-  }
-}
