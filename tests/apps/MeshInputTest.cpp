@@ -26,7 +26,7 @@ TEST_F(MeshInput, StlAndObjGiveTheDistancesOfThePly) {
   WriteFile(File("moving.ply"), tolvane_test::PlyMeshFile(moving, false));
   WriteFile(File("moving.obj"), tolvane_test::ObjFile(moving));
 
-  const tolvane_test::Result r = Run({"distance", "ref.ply", "moving.ply", "--csv", "base.csv"});
+  const tolvane_test::Result r = Run("distance ref.ply moving.ply --csv base.csv");
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string base = Text("base.csv");
   // Most surfels of the moving surface lie over the reference and get a distance near 0.03.
@@ -53,10 +53,10 @@ TEST_F(MeshInput, StlAndObjGiveTheDistancesOfThePly) {
 
   // Meshes go through filter too, and come out as PLY; a point set without normals or faces is
   // refused by the commands that need normals.
-  EXPECT_EQ(Run({"filter", "ref.stl", "out.ply"}).status, 0);
+  EXPECT_EQ(Run("filter ref.stl out.ply").status, 0);
   EXPECT_EQ(Text("out.ply").rfind("ply\n", 0), 0u);
   WriteFile(File("points.obj"), "v 0 0 0\nv 1 0 0\nv 0 1 0\n");
-  ExpectOneLineError(Run({"distance", "ref.stl", "points.obj"}),
+  ExpectOneLineError(Run("distance ref.stl points.obj"),
                      {"points.obj: has no normals (nx ny nz) and no faces to compute them from"});
 }
 

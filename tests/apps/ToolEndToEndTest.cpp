@@ -74,28 +74,23 @@ std::size_t Count(const std::string& text, const std::string& part) {
 }
 
 TEST_F(ToolTest, UsageHelpAndExitStatus) {
-  EXPECT_EQ(Run({}).status, 2);
-  Result r = Run({"--version"});
+  EXPECT_EQ(Run("").status, 2);
+  Result r = Run("--version");
   EXPECT_EQ(r.status, 0);
   EXPECT_TRUE(std::regex_match(r.out, std::regex("tolvane [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << r.out;
-  r = Run({"--help"});
+  r = Run("--help");
   EXPECT_EQ(r.status, 0);
   for (const char* c : {"phantom", "distance", "filter", "acquire", "settings", "generate"}) {
     EXPECT_NE(r.out.find(c), std::string::npos);
-    const Result h = Run({c, "--help"});
+    const Result h = Run(std::string(c) + " --help");
     EXPECT_EQ(h.status, 0) << c;
     EXPECT_EQ(h.out.rfind(std::string("Usage: tolvane ") + c, 0), 0u) << h.out;
   }
-  for (const std::vector<std::string>& bad : {std::vector<std::string>{"frobnicate"},
-                                              {"filter", "a.ply"},
-                                              {"filter", "--bogus"},
-                                              {"phantom", "--planes", "6"},
-                                              {"distance", "a", "b", "--transform", "1 2 3"},
-                                              {"settings", "rename"},
-                                              {"generate", "phantom", "x.ply", "--count", "many"},
-                                              {"filter", "a.ply", "b.ply", "scale=2,3"}}) {
-    r = Run(bad);
-    EXPECT_EQ(r.status, 2) << bad[0] << " " << r.err;
+  for (const char* bad : {"frobnicate", "filter a.ply", "filter --bogus", "phantom --planes 6",
+                          "distance a b --transform '1 2 3'", "settings rename",
+                          "generate phantom x.ply --count many", "filter a.ply b.ply scale=2,3"}) {
+    r = Shell(std::string("$T ") + bad);
+    EXPECT_EQ(r.status, 2) << bad << " " << r.err;
     EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
   }
 }
@@ -113,21 +108,17 @@ TEST_F(ToolTest, MalformedPlyFilesGiveStatusOneAndOneLine) {
        "property float z\nend_header\n1 2 3\n4.0 5.0\n"}};
   for (const auto& [name, text] : corpus) {
     tolvane_test::WriteFile(File(name), text);
-    ExpectOneLineError(Run({"filter", name, "never.ply"}), {"tolvane filter: " + name + ": "});
+    ExpectOneLineError(Run("filter " + name + " never.ply"), {"tolvane filter: " + name + ": "});
     EXPECT_FALSE(std::filesystem::exists(File("never.ply")));
   }
-  ExpectOneLineError(Run({"filter", "absent.ply", "never.ply"}), {"absent.ply", "No such file"});
-  ExpectOneLineError(Run({"phantom", "claims.ply"}),
+  ExpectOneLineError(Run("filter absent.ply never.ply"), {"absent.ply", "No such file"});
+  ExpectOneLineError(Run("phantom claims.ply"),
                      {"claims.ply", "header claims 3000000000 'vertex' rows"});
 }
 
 TEST_F(ToolTest, PhantomFromAFileAndBuiltIn) {
-  ASSERT_EQ(
-      Run({"generate", "phantom", "phantom.ply", "--count", "60000", "--noise", "0", "--seed", "3"})
-          .status,
-      0);
-  Result r = Run({"phantom", "phantom.ply", "--seed", "7", "--json", "--out", "coloured.ply",
-                  "--report", "report.html"});
+  ASSERT_EQ(Run("generate phantom phantom.ply --count 60000 --noise 0 --seed 3").status, 0);
+  Result r = Run("phantom phantom.ply --seed 7 --json --out coloured.ply --report report.html");
   ASSERT_EQ(r.status, 0) << r.err;
   // Noise-free: depth, widths and heights within 2 µm of nominal.
   for (const char* q : {"width", "height"}) {
@@ -165,11 +156,10 @@ TEST_F(ToolTest, PhantomFromAFileAndBuiltIn) {
 
   // The four lines, in UTF-8, and the verdict line, for the file and for the built-in phantom
   // (said on stderr): depth, width and height within 5 µm.
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"phantom", "phantom.ply", "--seed", "7"}, {"phantom"}}) {
+  for (const std::string args : {"phantom phantom.ply --seed 7", "phantom"}) {
     r = Run(args);
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err.find("built-in synthetic phantom") != std::string::npos, args.size() == 1);
+    EXPECT_EQ(r.err.find("built-in synthetic phantom") != std::string::npos, args == "phantom");
     const auto lines = Lines(r.out);
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[4], "verdict: pass (attempt 1 of 8)");
@@ -189,7 +179,7 @@ TEST_F(ToolTest, PhantomFromAFileAndBuiltIn) {
   KaCPlyWriter::WriteFile(MakeCollection(3), File("tiny.ply"));
   KaCPlyWriter::WriteFile(KaCSurfelCollectionCCT(0), File("empty.ply"));
   for (const char* few : {"tiny.ply", "empty.ply"}) {
-    r = Run({"phantom", few, "--report", "tiny.html", "--attempts", "2"});
+    r = Run(std::string("phantom ") + few + " --report tiny.html --attempts 2");
     EXPECT_EQ(r.status, 3) << r.err;
     ASSERT_EQ(Lines(r.out).size(), 5u) << r.out;
     EXPECT_EQ(Lines(r.out)[4], "verdict: FAIL: finite: 34 count over 0 count (2 attempts)");
@@ -207,8 +197,8 @@ TEST_F(ToolTest, DistanceOfAKnownOffset) {
   KaCPlyWriter::WriteFile(c, File("moving.ply"), EPlyFormat::eAscii);
   tolvane_test::WriteFile(File("t.txt"),
                           "# storage order\n1 0 0 0\n0 1 0 0\n0 0 1 0\n0 0 0.05 1\n");
-  const Result r = Run({"distance", "reference.ply", "moving.ply", "--transform-file", "t.txt",
-                        "--csv", "d.csv", "--out", "coloured.ply"});
+  const Result r = Run(
+      "distance reference.ply moving.ply --transform-file t.txt --csv d.csv --out coloured.ply");
   ASSERT_EQ(r.status, 0) << r.err;
   const auto lines = Lines(r.out);
   ASSERT_EQ(lines.size(), 10u) << r.out;
@@ -237,33 +227,31 @@ TEST_F(ToolTest, DistanceOfAKnownOffset) {
 
   // The same offset given inline, and a reference or a moving file (read on a thread of its
   // own) without normals refused; a missing moving file is named, not the reference.
-  EXPECT_EQ(Run({"distance", "reference.ply", "moving.ply", "--transform",
-                 "1,0,0,0, 0,1,0,0, 0,0,1,0, 0,0,0.05,1"})
+  EXPECT_EQ(Shell("$T distance reference.ply moving.ply --transform "
+                  "'1,0,0,0, 0,1,0,0, 0,0,1,0, 0,0,0.05,1'")
                 .out,
             r.out);
   tolvane_test::WriteFile(File("bare.ply"),
                           "ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\n"
                           "property float y\nproperty float z\nend_header\n0 0 0\n");
-  ExpectOneLineError(Run({"distance", "bare.ply", "moving.ply"}), {"bare.ply", "no normals"});
-  ExpectOneLineError(Run({"distance", "reference.ply", "bare.ply", "--threads", "2"}),
+  ExpectOneLineError(Run("distance bare.ply moving.ply"), {"bare.ply", "no normals"});
+  ExpectOneLineError(Run("distance reference.ply bare.ply --threads 2"),
                      {"bare.ply", "no normals"});
-  ExpectOneLineError(Run({"distance", "reference.ply", "absent.ply", "--threads", "2"}),
-                     {"absent.ply"});
+  ExpectOneLineError(Run("distance reference.ply absent.ply --threads 2"), {"absent.ply"});
 }
 
 // Two generated scans: any thread count prints the same summary and writes the same CSV, and
 // the percentiles taken by selection equal those of a full sort of the CSV's distances.
 TEST_F(ToolTest, DistanceDoesNotDependOnTheThreadCount) {
   for (const char* seed : {"1", "2"}) {
-    ASSERT_EQ(Run({"generate", "phantom", std::string("s") + seed + ".ply", "--count", "30000",
-                   "--seed", seed})
-                  .status,
-              0);
+    ASSERT_EQ(
+        Run(std::string("generate phantom s") + seed + ".ply --count 30000 --seed " + seed).status,
+        0);
   }
   std::string out;
   std::string csv;
   for (const char* n : {"1", "2", "5"}) {
-    const Result r = Run({"distance", "s1.ply", "s2.ply", "--threads", n, "--csv", "d.csv"});
+    const Result r = Run(std::string("distance s1.ply s2.ply --csv d.csv --threads ") + n);
     ASSERT_EQ(r.status, 0) << r.err;
     if (out.empty()) {
       out = r.out;
@@ -289,7 +277,7 @@ TEST_F(ToolTest, DistanceDoesNotDependOnTheThreadCount) {
   const double expected[] = {d.front(), d.back(), percentile(0.05), percentile(0.5),
                              percentile(0.95)};
   for (std::size_t k = 0; k < 5; ++k) EXPECT_EQ(Said(lines[5 + k]), Printed(expected[k]));
-  EXPECT_EQ(Run({"distance", "s1.ply", "s2.ply", "--threads", "0"}).status, 2);
+  EXPECT_EQ(Run("distance s1.ply s2.ply --threads 0").status, 2);
 }
 
 TEST_F(ToolTest, DistanceMapColoursJsonAndDistancesAsData) {
@@ -305,16 +293,10 @@ TEST_F(ToolTest, DistanceMapColoursJsonAndDistancesAsData) {
   }
   KaCPlyWriter::WriteFile(reference, File("reference.ply"));
   KaCPlyWriter::WriteFile(moving, File("moving.ply"));
-  const std::vector<std::string> common = {"distance", "reference.ply", "moving.ply", "--range",
-                                           "1",        "--max-abs",     "3"};
-  std::vector<std::string> args = common;
-  args.insert(args.end(),
-              {"--out", "coloured.ply", "--ascii", "--csv", "d.csv", "--report", "report.html"});
-  const Result text = Run(args);
+  const std::string common = "distance reference.ply moving.ply --range 1 --max-abs 3";
+  const Result text = Run(common + " --out coloured.ply --ascii --csv d.csv --report report.html");
   ASSERT_EQ(text.status, 0) << text.err;
-  args = common;
-  args.push_back("--json");
-  const Result json = Run(args);
+  const Result json = Run(common + " --json");
   ASSERT_EQ(json.status, 0) << json.err;
 
   // The colours of --out are those of the scale of R = 1 and A = 3 for the CSV's distances
@@ -383,19 +365,11 @@ TEST_F(ToolTest, DistanceMapColoursJsonAndDistancesAsData) {
 
 // The geometry steps of filter are compared with the library's filters by the Python tests.
 TEST_F(ToolTest, FilterAndAcquireOnGeneratedFrames) {
-  ASSERT_EQ(
-      Run({"generate", "frames", "frames", "--frames", "12", "--count", "2000", "--seed", "4"})
-          .status,
-      0);
-  std::vector<std::string> args = {"acquire"};
-  for (int k = 0; k < 12; ++k)
-    args.push_back(std::string("frames/frame_0") + (k < 10 ? "0" : "") + std::to_string(k) +
-                   ".ply");
-  args.insert(args.end(), {"--out-dir", "processed"});
+  ASSERT_EQ(Run("generate frames frames --frames 12 --count 2000 --seed 4").status, 0);
 
   // Training on: the threshold is learnt in the tenth good frame, which still trains.
-  ASSERT_EQ(Run({"settings", "set", "TrainToothTissueAtStart", "on"}).status, 0);
-  Result r = Run(args);
+  ASSERT_EQ(Run("settings set TrainToothTissueAtStart on").status, 0);
+  Result r = Shell("$T acquire frames/*.ply --out-dir processed");
   ASSERT_EQ(r.status, 0) << r.err;
   auto lines = Lines(r.out);
   ASSERT_EQ(lines.size(), 13u) << r.out;
@@ -410,14 +384,14 @@ TEST_F(ToolTest, FilterAndAcquireOnGeneratedFrames) {
   // A later run without training builds its classifier with the kept threshold (the first
   // run's classifier kept the one it was built with), and so does filter's classify: both
   // find the same tooth surfels.
-  ASSERT_EQ(Run({"settings", "set", "TrainToothTissueAtStart", "off"}).status, 0);
-  r = Run({"acquire", args[12]});
+  ASSERT_EQ(Run("settings set TrainToothTissueAtStart off").status, 0);
+  r = Run("acquire frames/frame_011.ply");
   ASSERT_EQ(r.status, 0) << r.err;
   const auto again = Lines(r.out);
   ASSERT_EQ(again.size(), 2u);
   EXPECT_EQ(again[1].substr(0, again[1].find(" (")), lines[12].substr(0, lines[12].find(" (")));
   EXPECT_NE(again[1].find("(unchanged)"), std::string::npos);
-  r = Run({"filter", args[12], "teeth.ply", "classify", "discard-cheek"});
+  r = Run("filter frames/frame_011.ply teeth.ply classify discard-cheek");
   ASSERT_EQ(r.status, 0);
   const auto teeth = KaCPlyReader::ReadFile(File("teeth.ply"));
   const std::string counts = again[0].substr(again[0].find("classified, ") + 12);
@@ -436,29 +410,29 @@ TEST_F(ToolTest, FilterAndAcquireOnGeneratedFrames) {
 }
 
 TEST_F(ToolTest, SettingsPersistAndBadInputLeavesTheFile) {
-  ASSERT_EQ(Run({"settings", "set", "GingivaQualityBeforeClassification", "0.25"}).status, 0);
-  Result r = Run({"settings", "get", "gingivaqualitybeforeclassification"});
+  ASSERT_EQ(Run("settings set GingivaQualityBeforeClassification 0.25").status, 0);
+  Result r = Run("settings get gingivaqualitybeforeclassification");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "0.25\n");
   const std::string before = Text("settings.ini");
-  ExpectOneLineError(Run({"settings", "set", "Colour", "1"}), {"unknown setting 'Colour'"});
-  ExpectOneLineError(Run({"settings", "set", "ColorCompensate", "maybe"}),
+  ExpectOneLineError(Run("settings set Colour 1"), {"unknown setting 'Colour'"});
+  ExpectOneLineError(Run("settings set ColorCompensate maybe"),
                      {"bad value 'maybe' for ColorCompensate"});
-  ExpectOneLineError(Run({"settings", "set", "ColorCodedEntity", "2.5"}), {"ColorCodedEntity"});
+  ExpectOneLineError(Run("settings set ColorCodedEntity 2.5"), {"ColorCodedEntity"});
   EXPECT_EQ(Text("settings.ini"), before);
-  r = Run({"settings", "list"});
+  r = Run("settings list");
   EXPECT_NE(r.out.find("GingivaQualityBeforeClassification=0.25\n"), std::string::npos);
   EXPECT_NE(r.out.find("ColorCompensate=true\n"), std::string::npos);
 
   // --file wins over the environment; without either the XDG location is used.
-  ASSERT_EQ(Run({"settings", "set", "ColorCodedEntity", "3", "--file", "other.ini"}).status, 0);
-  EXPECT_EQ(Run({"settings", "get", "ColorCodedEntity"}).out, "0\n");
+  ASSERT_EQ(Run("settings set ColorCodedEntity 3 --file other.ini").status, 0);
+  EXPECT_EQ(Run("settings get ColorCodedEntity").out, "0\n");
   m_env["TOLVANE_SETTINGS"] = "";
-  ASSERT_EQ(Run({"settings", "set", "ColorCodedEntity", "7"}).status, 0);
+  ASSERT_EQ(Run("settings set ColorCodedEntity 7").status, 0);
   EXPECT_NE(Text("xdg/tolvane/settings.ini").find("ColorCodedEntity=7"), std::string::npos);
   // A malformed settings file is reported, not overwritten.
   tolvane_test::WriteFile(File("xdg/tolvane/settings.ini"), "[Tolvane\n");
-  ExpectOneLineError(Run({"settings", "set", "ColorCodedEntity", "1"}),
+  ExpectOneLineError(Run("settings set ColorCodedEntity 1"),
                      {File("xdg/tolvane/settings.ini") + ":1"});
   EXPECT_EQ(Text("xdg/tolvane/settings.ini"), "[Tolvane\n");
 }

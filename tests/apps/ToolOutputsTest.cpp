@@ -57,11 +57,11 @@ TEST_F(ToolOutputsTest, EveryAttributeThroughLinksPipesAndStandardOutput) {
             0);
   EXPECT_EQ(Text("r.html").rfind("<!DOCTYPE html>", 0), 0u);
   EXPECT_EQ(Text("r.txt").rfind("Depth: ", 0), 0u);
-  EXPECT_EQ(Run({"distance", "p.ply", "p.ply", "--csv", "-", "--out", "-"}).status, 2);
+  EXPECT_EQ(Run("distance p.ply p.ply --csv - --out -").status, 2);
 
   // A directory is refused with one line.
   std::filesystem::create_directory(File("dir.ply"));
-  ExpectOneLineError(Run({"filter", "p.ply", "dir.ply"}), {"dir.ply: is a directory"});
+  ExpectOneLineError(Run("filter p.ply dir.ply"), {"dir.ply: is a directory"});
 }
 
 // Seven runs at once, each setting its own key over 20 rounds: every last value is there.
@@ -96,14 +96,14 @@ TEST_F(ToolOutputsTest, SettingsFileLinksModesDirectoriesAndEntityCodes) {
   WriteFile(real, "[Mine]\nKeep=1\n");
   ASSERT_EQ(::chmod(real.c_str(), 0600), 0);
   ASSERT_EQ(::symlink("dotfiles/settings.ini", File("settings.ini").c_str()), 0);
-  ASSERT_EQ(Run({"settings", "set", "ColorCompensate", "false"}).status, 0);
+  ASSERT_EQ(Run("settings set ColorCompensate false").status, 0);
   EXPECT_TRUE(std::filesystem::is_symlink(File("settings.ini")));
   EXPECT_EQ(std::filesystem::status(real).permissions(),
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   EXPECT_EQ(Text("dotfiles/settings.ini"), "[Mine]\nKeep=1\n\n[Tolvane]\nColorCompensate=false\n");
 
   // ColorCodedEntity takes the codes that select a quantity, others only with --force.
-  ExpectOneLineError(Run({"settings", "set", "ColorCodedEntity", "5"}),
+  ExpectOneLineError(Run("settings set ColorCodedEntity 5"),
                      {"0 (quality), 3 (tooth), 6 (flag byte)"});
   EXPECT_EQ(Text("dotfiles/settings.ini"), "[Mine]\nKeep=1\n\n[Tolvane]\nColorCompensate=false\n");
   ASSERT_EQ(Shell("$T settings set ColorCodedEntity 5 --force && $T settings set "
@@ -113,8 +113,7 @@ TEST_F(ToolOutputsTest, SettingsFileLinksModesDirectoriesAndEntityCodes) {
   EXPECT_NE(Text("dotfiles/settings.ini").find("ColorCodedEntity=8\n"), std::string::npos);
 
   // Missing directories are created private.
-  ASSERT_EQ(Run({"settings", "set", "ColorCompensate", "false", "--file", "new/dir/s.ini"}).status,
-            0);
+  ASSERT_EQ(Run("settings set ColorCompensate false --file new/dir/s.ini").status, 0);
   for (const char* dir : {"new", "new/dir"}) {
     EXPECT_EQ(std::filesystem::status(File(dir)).permissions(), std::filesystem::perms::owner_all)
         << dir;

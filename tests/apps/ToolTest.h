@@ -35,9 +35,12 @@ inline std::vector<std::string> Lines(const std::string& text) {
 
 class ToolTest : public ::testing::Test {
  protected:
-  /// The tool with the arguments, run in the test's directory.
-  Result Run(std::vector<std::string> args) {
-    args.insert(args.begin(), TOLVANE_CLI_PATH);
+  /// The tool with the arguments of a command line (split at spaces), run in the test's
+  /// directory.
+  Result Run(const std::string& line) {
+    std::vector<std::string> args = {TOLVANE_CLI_PATH};
+    std::istringstream in(line);
+    for (std::string a; in >> a;) args.push_back(a);
     return Exec(args);
   }
   /// A shell script, run in the test's directory with the tool as $T.
