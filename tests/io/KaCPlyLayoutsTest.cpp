@@ -190,44 +190,32 @@ std::string MakeFile(unsigned int seed, EPlyFormat f) {
 }
 
 // FNV-1a over every attribute the reader fills and over what it says the file held.
-class Digest {
- public:
-  void Add(const void* p, std::size_t n) {
-    const auto* b = static_cast<const unsigned char*>(p);
-    for (std::size_t i = 0; i < n; ++i) m_h = (m_h ^ b[i]) * 1099511628211ull;
-  }
-  template <class V>
-  void Add(const V& v) {
-    Add(&v, sizeof(V));
-  }
-  [[nodiscard]] std::uint64_t Value() const { return m_h; }
-
- private:
-  std::uint64_t m_h = 14695981039346656037ull;
-};
-
 std::uint64_t DigestOf(const KaCSurfelCollectionCCT& c, const KaCPlyReader::Contents& k) {
-  Digest d;
+  std::uint64_t h = 14695981039346656037ull;
+  const auto add = [&h](const auto& v) {
+    const auto* b = reinterpret_cast<const unsigned char*>(&v);
+    for (std::size_t i = 0; i < sizeof v; ++i) h = (h ^ b[i]) * 1099511628211ull;
+  };
   const unsigned int n = c.GetNrSurfels();
-  d.Add(n);
+  add(n);
   const auto pos = c.GetAccessor<CbVector3f>(eSurfelAttributePosition);
   const auto normals = c.GetNormalAccessor();
   const auto colors = c.GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
   const auto values = c.GetAccessor<unsigned int>(eSurfelAttributeValue);
   for (unsigned int i = 0; i < n; ++i) {
-    d.Add(pos[i]);
-    d.Add(normals[i]);
-    d.Add(colors[i]);
-    d.Add(c.GetQualityAccessor()[i]);
-    d.Add(c.GetTissueTypeAccessor()[i]);
-    d.Add(c.GetBoundaryFlagAccessor()[i]);
-    d.Add(values[i]);
+    add(pos[i]);
+    add(normals[i]);
+    add(colors[i]);
+    add(c.GetQualityAccessor()[i]);
+    add(c.GetTissueTypeAccessor()[i]);
+    add(c.GetBoundaryFlagAccessor()[i]);
+    add(values[i]);
   }
   for (bool b :
        {k.bNormals, k.bColors, k.bQualities, k.bTissueTypes, k.bBoundaryFlags, k.bValues}) {
-    d.Add(b);
+    add(b);
   }
-  return d.Value();
+  return h;
 }
 
 }  // namespace
