@@ -3,43 +3,32 @@
 // where normals are needed.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
-#include <sys/wait.h>
 
+#include "apps/ToolTest.h"
 #include "support/MeshFiles.h"
-#include "support/TestSupport.h"
 
 namespace {
 
 using tolvane_test::Mesh;
+using tolvane_test::WriteFile;
+using MeshInput = tolvane_test::ToolTest;
 
-// Runs the tool with the arguments (each quoted), stdout and stderr to files; the exit status.
-int Tool(const tolvane_test::TempDir& dir, const std::string& args) {
-  const std::string cmd = "cd '" + dir.Path() + "' && HOME='" + dir.Path() + "' '" +
-                          TOLVANE_CLI_PATH + "' " + args + " >out.txt 2>err.txt";
-  const int status = std::system(cmd.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-}  // namespace
-
-TEST(MeshInput, StlAndObjGiveTheDistancesOfThePly) {
-  tolvane_test::TempDir dir;
+TEST_F(MeshInput, StlAndObjGiveTheDistancesOfThePly) {
   const Mesh reference = tolvane_test::MakeWavySurface(40, 30, 4);
   Mesh moving = tolvane_test::MakeWavySurface(40, 30, 5);
   for (CbVector3f& p : moving.vecPositions) p.z += 0.03f;
-  tolvane_test::WriteFile(dir.File("ref.ply"), tolvane_test::PlyMeshFile(reference, false));
-  tolvane_test::WriteFile(dir.File("ref_ascii.ply"), tolvane_test::PlyMeshFile(reference, true));
-  tolvane_test::WriteFile(dir.File("ref.stl"), tolvane_test::BinaryStlFile(reference));
-  tolvane_test::WriteFile(dir.File("ref_ascii.stl"), tolvane_test::AsciiStlFile(reference));
-  tolvane_test::WriteFile(dir.File("ref.obj"), tolvane_test::ObjFile(reference));
-  tolvane_test::WriteFile(dir.File("moving.ply"), tolvane_test::PlyMeshFile(moving, false));
-  tolvane_test::WriteFile(dir.File("moving.obj"), tolvane_test::ObjFile(moving));
+  WriteFile(File("ref.ply"), tolvane_test::PlyMeshFile(reference, false));
+  WriteFile(File("ref_ascii.ply"), tolvane_test::PlyMeshFile(reference, true));
+  WriteFile(File("ref.stl"), tolvane_test::BinaryStlFile(reference));
+  WriteFile(File("ref_ascii.stl"), tolvane_test::AsciiStlFile(reference));
+  WriteFile(File("ref.obj"), tolvane_test::ObjFile(reference));
+  WriteFile(File("moving.ply"), tolvane_test::PlyMeshFile(moving, false));
+  WriteFile(File("moving.obj"), tolvane_test::ObjFile(moving));
 
-  ASSERT_EQ(Tool(dir, "distance ref.ply moving.ply --csv base.csv"), 0)
-      << tolvane_test::ReadFile(dir.File("err.txt"));
-  const std::string base = tolvane_test::ReadFile(dir.File("base.csv"));
+  const tolvane_test::Result r = Run("distance ref.ply moving.ply --csv base.csv");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string base = Text("base.csv");
   // Most surfels of the moving surface lie over the reference and get a distance near 0.03.
   std::size_t measured = 0;
   std::size_t lines = 0;
@@ -58,19 +47,17 @@ TEST(MeshInput, StlAndObjGiveTheDistancesOfThePly) {
        {"ref_ascii.ply moving.ply", "ref.stl moving.ply", "ref_ascii.stl moving.ply",
         "ref.obj moving.ply", "ref.ply moving.obj", "ref.stl moving.obj"}) {
     SCOPED_TRACE(pair);
-    ASSERT_EQ(Tool(dir, std::string("distance ") + pair + " --csv other.csv"), 0)
-        << tolvane_test::ReadFile(dir.File("err.txt"));
-    EXPECT_EQ(tolvane_test::ReadFile(dir.File("other.csv")), base);
+    ASSERT_EQ(Shell(std::string("$T distance ") + pair + " --csv other.csv").status, 0);
+    EXPECT_EQ(Text("other.csv"), base);
   }
 
   // Meshes go through filter too, and come out as PLY; a point set without normals or faces is
   // refused by the commands that need normals.
-  EXPECT_EQ(Tool(dir, "filter ref.stl out.ply"), 0) << tolvane_test::ReadFile(dir.File("err.txt"));
-  EXPECT_EQ(tolvane_test::ReadFile(dir.File("out.ply")).rfind("ply\n", 0), 0u);
-  tolvane_test::WriteFile(dir.File("points.obj"), "v 0 0 0\nv 1 0 0\nv 0 1 0\n");
-  EXPECT_EQ(Tool(dir, "distance ref.stl points.obj"), 1);
-  EXPECT_NE(tolvane_test::ReadFile(dir.File("err.txt"))
-                .find("points.obj: has no normals (nx ny nz) and no faces to compute them from"),
-            std::string::npos)
-      << tolvane_test::ReadFile(dir.File("err.txt"));
+  EXPECT_EQ(Run("filter ref.stl out.ply").status, 0);
+  EXPECT_EQ(Text("out.ply").rfind("ply\n", 0), 0u);
+  WriteFile(File("points.obj"), "v 0 0 0\nv 1 0 0\nv 0 1 0\n");
+  ExpectOneLineError(Run("distance ref.stl points.obj"),
+                     {"points.obj: has no normals (nx ny nz) and no faces to compute them from"});
 }
+
+}  // namespace

@@ -96,20 +96,10 @@ std::vector<Column> MakeVertexColumns(Generator& g, unsigned int n) {
         const float own = axis == 0 ? t.x : axis == 1 ? t.y : t.z;
         v = normalKind <= 5 ? own : normalKind <= 8 ? anyNormal[axis] : 0.0f;
       } else if (s == "red" || s == "green" || s == "blue") {
-        switch (c.type) {
-          case T::u8:
-            v = static_cast<double>(g.Int(0, 255));
-            break;
-          case T::u16:
-            v = static_cast<double>(g.Int(0, 65535));
-            break;
-          case T::i16:
-            v = static_cast<double>(g.Int(-20, 300));
-            break;
-          default:
-            v = g.Float(-0.2f, 1.2f);
-            break;
-        }
+        v = c.type == T::u8    ? static_cast<double>(g.Int(0, 255))
+            : c.type == T::u16 ? static_cast<double>(g.Int(0, 65535))
+            : c.type == T::i16 ? static_cast<double>(g.Int(-20, 300))
+                               : g.Float(-0.2f, 1.2f);
       } else if (s == "quality" || s == "scalar_quality") {
         v = g.Float(-0.5f, 1.5f);
       } else if (s == "tissue") {
@@ -132,9 +122,10 @@ std::vector<Column> MakeVertexColumns(Generator& g, unsigned int n) {
 }
 
 template <class V>
-void PutBinary(std::string& out, V v, bool bigEndian) {
+void PutBinary(std::string& out, double v, bool bigEndian) {
+  const V value = static_cast<V>(v);
   char b[sizeof(V)];
-  std::memcpy(b, &v, sizeof(V));
+  std::memcpy(b, &value, sizeof(V));
   if (bigEndian) std::reverse(b, b + sizeof(V));
   out.append(b, sizeof(V));
 }
@@ -147,33 +138,12 @@ void PutValue(std::string& out, double v, T t, EPlyFormat f) {
     out.append(b, r.ptr);
     return;
   }
-  const bool big = f == EPlyFormat::eBinaryBigEndian;
-  switch (t) {
-    case T::i8:
-      PutBinary(out, static_cast<std::int8_t>(v), big);
-      break;
-    case T::u8:
-      PutBinary(out, static_cast<std::uint8_t>(v), big);
-      break;
-    case T::i16:
-      PutBinary(out, static_cast<std::int16_t>(v), big);
-      break;
-    case T::u16:
-      PutBinary(out, static_cast<std::uint16_t>(v), big);
-      break;
-    case T::i32:
-      PutBinary(out, static_cast<std::int32_t>(v), big);
-      break;
-    case T::u32:
-      PutBinary(out, static_cast<std::uint32_t>(v), big);
-      break;
-    case T::f32:
-      PutBinary(out, static_cast<float>(v), big);
-      break;
-    case T::f64:
-      PutBinary(out, v, big);
-      break;
-  }
+  // In the order of T.
+  void (*const put[])(std::string&, double, bool) = {
+      PutBinary<std::int8_t>,   PutBinary<std::uint8_t>, PutBinary<std::int16_t>,
+      PutBinary<std::uint16_t>, PutBinary<std::int32_t>, PutBinary<std::uint32_t>,
+      PutBinary<float>,         PutBinary<double>};
+  put[static_cast<int>(t)](out, v, f == EPlyFormat::eBinaryBigEndian);
 }
 
 // A face element of lists (uchar count, int indices), before or after the vertices.
@@ -220,44 +190,32 @@ std::string MakeFile(unsigned int seed, EPlyFormat f) {
 }
 
 // FNV-1a over every attribute the reader fills and over what it says the file held.
-class Digest {
- public:
-  void Add(const void* p, std::size_t n) {
-    const auto* b = static_cast<const unsigned char*>(p);
-    for (std::size_t i = 0; i < n; ++i) m_h = (m_h ^ b[i]) * 1099511628211ull;
-  }
-  template <class V>
-  void Add(const V& v) {
-    Add(&v, sizeof(V));
-  }
-  [[nodiscard]] std::uint64_t Value() const { return m_h; }
-
- private:
-  std::uint64_t m_h = 14695981039346656037ull;
-};
-
 std::uint64_t DigestOf(const KaCSurfelCollectionCCT& c, const KaCPlyReader::Contents& k) {
-  Digest d;
+  std::uint64_t h = 14695981039346656037ull;
+  const auto add = [&h](const auto& v) {
+    const auto* b = reinterpret_cast<const unsigned char*>(&v);
+    for (std::size_t i = 0; i < sizeof v; ++i) h = (h ^ b[i]) * 1099511628211ull;
+  };
   const unsigned int n = c.GetNrSurfels();
-  d.Add(n);
+  add(n);
   const auto pos = c.GetAccessor<CbVector3f>(eSurfelAttributePosition);
   const auto normals = c.GetNormalAccessor();
   const auto colors = c.GetAccessor<KaCCompressedColor>(eSurfelAttributeColor);
   const auto values = c.GetAccessor<unsigned int>(eSurfelAttributeValue);
   for (unsigned int i = 0; i < n; ++i) {
-    d.Add(pos[i]);
-    d.Add(normals[i]);
-    d.Add(colors[i]);
-    d.Add(c.GetQualityAccessor()[i]);
-    d.Add(c.GetTissueTypeAccessor()[i]);
-    d.Add(c.GetBoundaryFlagAccessor()[i]);
-    d.Add(values[i]);
+    add(pos[i]);
+    add(normals[i]);
+    add(colors[i]);
+    add(c.GetQualityAccessor()[i]);
+    add(c.GetTissueTypeAccessor()[i]);
+    add(c.GetBoundaryFlagAccessor()[i]);
+    add(values[i]);
   }
   for (bool b :
        {k.bNormals, k.bColors, k.bQualities, k.bTissueTypes, k.bBoundaryFlags, k.bValues}) {
-    d.Add(b);
+    add(b);
   }
-  return d.Value();
+  return h;
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 
 #include "base/CbException.h"
 #include "io/KaCPlyReader.h"
-#include "io/SurfelComparison.h"
+#include "support/SurfelComparison.h"
 #include "support/TestSupport.h"
 
 TEST(KaCPlyWriter, ScalarNamesAndExtraFloatPropertiesAreWritten) {

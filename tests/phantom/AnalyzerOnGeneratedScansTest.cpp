@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <cwchar>
 #include <iostream>
 #include <limits>
 #include <vector>
@@ -145,29 +144,6 @@ TEST(KaCCalibrationPhantomCCTAnalyzer, MeasuresTrueGeometryAcrossNoiseAndDeforma
         EXPECT_GT(static_cast<double>(nRight), 0.99 * static_cast<double>(cluster.size())) << i;
       }
     }
-    if (k != 0) continue;
-
-    // The texts have the exact formats and carry the measured values.
-    double v[8];
-    EXPECT_EQ(std::swscanf(a.GetDepthStatistics().c_str(),
-                           L"Depth: %lf mm (%lf, %lf, %lf, %lf), Deviation: %lf \u00B5m (%lf "
-                           L"percent)",
-                           &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6]),
-              7);
-    EXPECT_NEAR(v[0], run.generator.GetMeanDepth(), 0.0015);
-    EXPECT_NEAR(v[6], v[5] * 0.1 / 2.998553, 0.006);
-    const std::wstring pair = L"%lf mm (%lf \u00B5m)";
-    const std::wstring four = L": " + pair + L", " + pair + L", " + pair + L", " + pair;
-    const std::wstring texts[3][2] = {{a.GetShearingStatistics(), L"Shearing" + four},
-                                      {a.GetWidthStatistics(), L"Width" + four},
-                                      {a.GetHeightStatistics(), L"Height" + four}};
-    for (const auto& t : texts) {
-      EXPECT_EQ(std::swscanf(t[0].c_str(), t[1].c_str(), &v[0], &v[1], &v[2], &v[3], &v[4], &v[5],
-                             &v[6], &v[7]),
-                8)
-          << t[1].c_str();
-    }
-    EXPECT_NEAR(v[0], run.generator.GetHeight(0), 0.0015);
   }
 
   // Known deformations: 1 % longer in x, and wall 3 tilted by 2 degrees.

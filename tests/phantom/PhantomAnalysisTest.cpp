@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "container/KaSurfelAttributes.h"
 #include "phantom/PhantomPreparation.h"
 #include "synth/PhantomScanGenerator.h"
+#include "tests/phantom/AnalyzerProbe.h"
 
 namespace {
 
@@ -27,13 +29,6 @@ using tolvane::PhantomVerdict;
 using tolvane::synth::PhantomScanGenerator;
 namespace prep = tolvane::phantom_preparation;
 using Collection = CbSmartPointer<const KaCSurfelCollectionCCT>;
-
-PhantomScanGenerator::Parameters Scan(unsigned int n, float fNoise) {
-  PhantomScanGenerator::Parameters p;
-  p.nNrSurfels = n;
-  p.fNoiseSigma = fNoise;
-  return p;
-}
 
 double AngleDegrees(const double a[3], const CbVector3f& b) {
   const double c = (a[0] * b.x + a[1] * b.y + a[2] * b.z) / b.Length();
@@ -58,7 +53,7 @@ TEST(PhantomVerdict, SummaryNamesTheFirstFailingCheck) {
 // A random rigid pose of the generated phantom: the frame found in the posed scan is the one
 // found in the unposed scan, turned by the pose.
 TEST(PhantomAnalysis, FrameFollowsARigidPose) {
-  PhantomScanGenerator::Parameters p = Scan(20000, 0.01f);
+  PhantomScanGenerator::Parameters p = ScanParameters(20000, 0.01f);
   const Collection unposed = PhantomScanGenerator(p).Generate();
   p.poseRotationDegrees = CbVector3f(20.0f, -30.0f, 25.0f);
   p.poseTranslation = CbVector3f(3.0f, -4.0f, 5.0f);
@@ -70,7 +65,7 @@ TEST(PhantomAnalysis, FrameFollowsARigidPose) {
   // Every face normal has the same coordinates in the unposed scan's frame as its posed image
   // in the posed scan's frame.
   for (int i = 0; i < 7; ++i) {
-    const CbVector3f n0 = PhantomScanGenerator(Scan(1, 0.0f)).GetNormal(i);
+    const CbVector3f n0 = PhantomScanGenerator(ScanParameters(1, 0.0f)).GetNormal(i);
     const CbVector3f n1 = posedGenerator.GetNormal(i);
     // The normal's coordinates in each frame agree.
     for (int r = 0; r < 3; ++r) {
@@ -101,7 +96,7 @@ TEST(PhantomAnalysis, ThinningFollowsTheScanWithinMinimumAndLimit) {
   EXPECT_EQ(prep::ThinningStep(12000, 200000, 25, 12000), 1u);
   EXPECT_EQ(prep::ThinningStep(5000000, 0, 25, 12000), 1u);
   EXPECT_EQ(prep::ThinningStep(300000, 10000, 0, 0), 30u);
-  const Collection scan = PhantomScanGenerator(Scan(100, 0.0f)).Generate();
+  const Collection scan = PhantomScanGenerator(ScanParameters(100, 0.0f)).Generate();
   EXPECT_EQ(prep::Thinned(scan, 1).Get(), scan.Get());
   const Collection thin = prep::Thinned(scan, 30);
   ASSERT_EQ(thin->GetNrSurfels(), 4u);
@@ -116,7 +111,7 @@ TEST(PhantomAnalysis, BalancedWallsKeepTheMeanNormalOnTheViewingAxis) {
     for (unsigned int i = 0; i < scan.GetNrSurfels(); ++i) m += scan.GetNormal(i);
     return m.Normalized();
   };
-  PhantomScanGenerator::Parameters p = Scan(40000, 0.01f);
+  PhantomScanGenerator::Parameters p = ScanParameters(40000, 0.01f);
   const Collection full = PhantomScanGenerator(p).Generate();
   prep::Frame frame;
   ASSERT_TRUE(prep::FindPhantomFrame(*full, frame));
@@ -141,7 +136,7 @@ TEST(PhantomAnalysis, BalancedWallsKeepTheMeanNormalOnTheViewingAxis) {
 }
 
 TEST(PhantomAnalysis, CleaningDropsStrayPointsAndKeepsTheFaces) {
-  PhantomScanGenerator::Parameters p = Scan(40000, 0.01f);
+  PhantomScanGenerator::Parameters p = ScanParameters(40000, 0.01f);
   p.fStrayFraction = 0.1f;
   const Collection scan = PhantomScanGenerator(p).Generate();
   std::size_t nRemoved = 0;
@@ -185,7 +180,7 @@ TEST(PhantomAnalysis, ClusterableNormalsDoNotRoundAboveOneAndStayClose) {
 // With every stage off, the texts and display points are those of one bare analyzer run from
 // the same rand() state; the refined numbers are closer to the truth.
 TEST(PhantomAnalysis, BarePathIsTheAnalyzerAndRefinedIsExact) {
-  const PhantomScanGenerator generator(Scan(20000, 0.0f));
+  const PhantomScanGenerator generator(ScanParameters(20000, 0.0f));
   const Collection scan = generator.Generate();
   PhantomAnalysis::Options bare;
   bare.nMaxAttempts = 1;
@@ -239,7 +234,7 @@ TEST(PhantomAnalysis, BarePathIsTheAnalyzerAndRefinedIsExact) {
 // A posed scan, analysed in the frame: the coloured samples are the scan as passed, and every
 // face's samples carry one colour of their own.
 TEST(PhantomAnalysis, ColouredSamplesAreTheScanAsPassedColouredByFace) {
-  PhantomScanGenerator::Parameters p = Scan(30000, 0.01f);
+  PhantomScanGenerator::Parameters p = ScanParameters(30000, 0.01f);
   p.poseRotationDegrees = CbVector3f(-25.0f, 15.0f, 30.0f);
   p.poseTranslation = CbVector3f(2.0f, 1.0f, -3.0f);
   const Collection scan = PhantomScanGenerator(p).Generate();
@@ -259,20 +254,13 @@ TEST(PhantomAnalysis, ColouredSamplesAreTheScanAsPassedColouredByFace) {
   ASSERT_EQ(r.spColoured->GetNrSurfels(), scan->GetNrSurfels());
   const auto faces = scan->GetAccessor<const unsigned int>(eSurfelAttributeValue);
   const auto colours = r.spColoured->GetAccessor<const KaCCompressedColor>(eSurfelAttributeColor);
-  std::vector<std::vector<std::pair<KaCCompressedColor, unsigned int>>> counts(7);
+  std::vector<std::map<unsigned long, unsigned int>> counts(7);  // per face: colour, count
   for (unsigned int i = 0; i < scan->GetNrSurfels(); ++i) {
     ASSERT_EQ(r.spColoured->GetPosition(i), scan->GetPosition(i));
     ASSERT_EQ(r.spColoured->GetNormal(i), scan->GetNormal(i));
-    auto& c = counts[faces[i]];
-    auto it =
-        std::find_if(c.begin(), c.end(), [&](const auto& e) { return e.first == colours[i]; });
-    if (it == c.end()) {
-      c.emplace_back(colours[i], 1u);
-    } else {
-      ++it->second;
-    }
+    ++counts[faces[i]][colours[i].GetPacked()];
   }
-  std::vector<KaCCompressedColor> faceColours;
+  std::vector<unsigned long> faceColours;
   for (const auto& c : counts) {
     const auto top = std::max_element(
         c.begin(), c.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
@@ -285,7 +273,7 @@ TEST(PhantomAnalysis, ColouredSamplesAreTheScanAsPassedColouredByFace) {
 }
 
 TEST(PhantomAnalysis, RefusesBadSetupsAndJudgesEmptyScans) {
-  const Collection scan = PhantomScanGenerator(Scan(100, 0.0f)).Generate();
+  const Collection scan = PhantomScanGenerator(ScanParameters(100, 0.0f)).Generate();
   PhantomAnalysis::Options o;
   EXPECT_THROW(PhantomAnalysis(scan, nullptr, o), CbException);
   o.nPlanes = 6;

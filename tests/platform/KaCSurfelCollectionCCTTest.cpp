@@ -9,6 +9,7 @@
 #include "base/CbException.h"
 #include "container/KaCSurfelCollectionCCT.h"
 #include "geometry/CyKdTree.h"
+#include "support/SurfelComparison.h"
 #include "support/TestSupport.h"
 #include "tissue/KaHue.h"
 
@@ -167,22 +168,11 @@ TEST(KaCSurfelCollectionCCT, AssignmentKeepsTargetStorageAndAllAttributes) {
   const KaCSurfelCollectionCCT compact = MakeCollection(50, eSurfelAttributeSetCompact, 3);
   KaCSurfelCollectionCCT full(0, true, eSurfelAttributeSetFull);
   full = compact;
-  ASSERT_EQ(full.GetNrSurfels(), 50u);
   EXPECT_EQ(full.GetAttributeSet(), eSurfelAttributeSetFull);
-  const auto v1 = compact.GetAccessor<unsigned int>(eSurfelAttributeValue);
-  const auto v2 = std::as_const(full).GetAccessor<unsigned int>(eSurfelAttributeValue);
+  tolvane_test::ExpectSameSurfels(compact, full);
   KaCSurfelCollectionCCT back(0, true, eSurfelAttributeSetCompact);
   back = full;
-  for (unsigned int i = 0; i < 50; ++i) {
-    EXPECT_EQ(full.GetPosition(i), compact.GetPosition(i));
-    EXPECT_EQ(full.GetColor(i), compact.GetColor(i));
-    EXPECT_EQ(full.GetNormalAccessor()[i], compact.GetNormalAccessor()[i]);
-    EXPECT_EQ(v2[i], v1[i]);
-    EXPECT_EQ(full.GetQualityAccessor().Get(i), compact.GetQualityAccessor().Get(i));
-    EXPECT_EQ(full.GetTissueTypeAccessor().Get(i), compact.GetTissueTypeAccessor().Get(i));
-    EXPECT_EQ(full.GetBoundaryFlagAccessor().Get(i), compact.GetBoundaryFlagAccessor().Get(i));
-    EXPECT_EQ(back.GetQualityAccessor().Get(i), compact.GetQualityAccessor().Get(i));
-  }
+  tolvane_test::ExpectSameSurfels(compact, back);
   full.GetQualityAccessor()[0] = 0.5f;
   EXPECT_EQ(full.GetQualityAccessor().Get(0), 0.5f);
   back = full;
