@@ -1,7 +1,5 @@
 #include <tolvane/KaCMpFtColorCode.h>
 
-#include <immintrin.h>
-
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -47,14 +45,25 @@ constexpr int c_iMarker = -2;
 
 // Every value's place on the coder's scale (c_iMarker for the marker value): a branch-free loop
 // that compiles to vector instructions, eight values at a time where AVX2 is there (the same
-// IEEE operations on wider registers, so the same indices).
-[[gnu::always_inline]] inline void ScaleIndices(const KaCColorCoder& coder, const float* pBlock,
-                                                int n, int* pIndex) {
+// IEEE operations on wider registers, so the same indices). Where the range allows it, the
+// division by the range is a multiplication (the same indices, see the coder).
+template <class IndexOf>
+[[gnu::always_inline]] inline void ScaleIndicesBy(const float* pBlock, int n, int* pIndex,
+                                                  const IndexOf& indexOf) {
   for (int k = 0; k < n; ++k) {
     const float v = pBlock[k];
-    const int iScale = coder.GetScaleIndex(v);
+    const int iScale = indexOf(v);
     const int nMarker = static_cast<int>(v == std::numeric_limits<float>::max());
     pIndex[k] = (iScale & ~(-nMarker)) | (c_iMarker & -nMarker);
+  }
+}
+[[gnu::always_inline]] inline void ScaleIndices(const KaCColorCoder& coder, const float* pBlock,
+                                                int n, int* pIndex) {
+  const float fInverse = coder.GetExactInverseRange();
+  if (fInverse != 0.0f) {
+    ScaleIndicesBy(pBlock, n, pIndex, [&](float v) { return coder.GetScaleIndex(v, fInverse); });
+  } else {
+    ScaleIndicesBy(pBlock, n, pIndex, [&](float v) { return coder.GetScaleIndex(v); });
   }
 }
 
@@ -76,29 +85,6 @@ const std::uint32_t* ScaleColorWords() {
     return words;
   }();
   return s_words.data();
-}
-
-// Eight consecutive packed colours (24 bytes at pOut) from the scale indices at pIndex, when all
-// eight lie on the scale; gives false, and writes nothing, otherwise. Writes no byte outside the
-// 24.
-__attribute__((target("avx2"))) bool StoreEightScaleColorsAvx2(const int* pIndex,
-                                                               const std::uint32_t* pWords,
-                                                               unsigned char* pOut) {
-  const __m256i index = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pIndex));
-  if (_mm256_movemask_ps(_mm256_castsi256_ps(index)) != 0) return false;
-  const __m256i words = _mm256_i32gather_epi32(reinterpret_cast<const int*>(pWords), index, 4);
-  // Per 128-bit half: the four colours' twelve bytes first, then four zero bytes.
-  const __m256i pack = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0,
-                                        1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
-  const __m256i packed = _mm256_shuffle_epi8(words, pack);
-  const __m128i lo = _mm256_castsi256_si128(packed);
-  const __m128i hi = _mm256_extracti128_si256(packed, 1);
-  // Bytes 12 to 15 of the first store are zeros that the second store overwrites.
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(pOut), lo);
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(pOut + 12), hi);
-  const std::uint32_t nLast = static_cast<std::uint32_t>(_mm_extract_epi32(hi, 2));
-  std::memcpy(pOut + 20, &nLast, 4);
-  return true;
 }
 
 }  // namespace
@@ -145,15 +131,20 @@ void ColorBlock(const KaCColorCoder& coder, const float* pBlock, int n, int k0,
     p[2] = pColor[2];
   };
   int k = 0;
-  // Packed colours of consecutive surfels: eight at a time from the scale where AVX2 is there,
-  // one by one for a group with a value off the scale.
-  if (nStep == 3 && tolvane::HasAvx2()) {
+  // Packed colours of consecutive surfels, eight at a time when all eight lie on the scale: each
+  // as the four bytes of its table word, whose fourth byte the next surfel's colour overwrites
+  // (so every group stops before the block's last surfel, which is stored alone).
+  if (nStep == 3) {
     const std::uint32_t* pWords = ScaleColorWords();
-    for (; k + 8 <= n; k += 8) {
-      if (!StoreEightScaleColorsAvx2(aIndex + k, pWords,
-                                     colors.pData + nOffset + static_cast<unsigned int>(k) * 3u)) {
+    unsigned char* pFirst = colors.pData + nOffset;
+    for (; k + 8 < n; k += 8) {
+      int nAny = 0;
+      for (int j = k; j < k + 8; ++j) nAny |= aIndex[j];
+      if (nAny < 0) {
         for (int j = k; j < k + 8; ++j) storeOne(j);
+        continue;
       }
+      for (int j = k; j < k + 8; ++j) std::memcpy(pFirst + 3 * j, pWords + aIndex[j], 4);
     }
   }
   for (; k < n; ++k) storeOne(k);

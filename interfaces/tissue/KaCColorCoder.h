@@ -113,17 +113,25 @@ class TOLVANE_API KaCColorCoder {
   /// scale when the value lies inside the range in mode 0, otherwise -1 (SetColor then decides).
   /// Branch-free, so that a loop over a block of values compiles to vector instructions.
   [[nodiscard]] int GetScaleIndex(float fValue) const noexcept {
-    const float t = (fValue - m_fMinValue) / (m_fMaxValue - m_fMinValue);
-    // Masks instead of branches, so that a loop of these compiles to vector code: outside
-    // the scale the place is masked to 0 (so that its conversion is always defined) and the
-    // index to -1.
-    const int nInside = static_cast<int>((t >= 0.0f) & (t <= 1.0f) & (m_iIntegerMode == 0));
+    return IndexOfPlace((fValue - m_fMinValue) / (m_fMaxValue - m_fMinValue));
+  }
+  /// The same index with the division by the range replaced by a multiplication by
+  /// fInverseRange, as GetExactInverseRange gives it: cheaper, and equal for every value.
+  [[nodiscard]] int GetScaleIndex(float fValue, float fInverseRange) const noexcept {
+    return IndexOfPlace((fValue - m_fMinValue) * fInverseRange);
+  }
+  /// 1 / (max - min) when the range is a power of two whose reciprocal is a float too: then
+  /// both the quotient and the product are the rounding of the same exact number, so they are
+  /// equal. Otherwise 0.
+  [[nodiscard]] float GetExactInverseRange() const noexcept {
+    const float fRange = m_fMaxValue - m_fMinValue;
     std::uint32_t nBits = 0;
-    std::memcpy(&nBits, &t, sizeof nBits);
-    nBits &= static_cast<std::uint32_t>(-nInside);
-    float fPlace = 0.0f;
-    std::memcpy(&fPlace, &nBits, sizeof fPlace);
-    return ScaleIndexOf(fPlace) | (nInside - 1);
+    std::memcpy(&nBits, &fRange, sizeof nBits);
+    const std::uint32_t nExponent = (nBits >> 23) & 0xFFu;
+    // Positive, normal, no mantissa bits, and at most 2^126 so that the reciprocal is normal.
+    const bool bPowerOfTwo =
+        (nBits >> 31) == 0 && (nBits & 0x7FFFFFu) == 0 && nExponent >= 1 && nExponent <= 253;
+    return bPowerOfTwo ? 1.0f / fRange : 0.0f;
   }
   /// Colour k of the scale as three bytes R, G, B: what SetColor writes for it, each component
   /// rounded to the nearest of 0..255.
@@ -134,6 +142,19 @@ class TOLVANE_API KaCColorCoder {
   static constexpr int c_nScaleColors = ka_color_detail::c_nSteps + 1;
 
  private:
+  /// The scale index of place t (the value's share of the range), -1 outside 0..1, NaN or in
+  /// integer mode. Masks instead of branches, so that a loop of these compiles to vector code:
+  /// outside the scale the place is masked to 0 (so that its conversion is always defined) and
+  /// the index to -1.
+  [[nodiscard]] int IndexOfPlace(float t) const noexcept {
+    const int nInside = static_cast<int>((t >= 0.0f) & (t <= 1.0f) & (m_iIntegerMode == 0));
+    std::uint32_t nBits = 0;
+    std::memcpy(&nBits, &t, sizeof nBits);
+    nBits &= static_cast<std::uint32_t>(-nInside);
+    float fPlace = 0.0f;
+    std::memcpy(&fPlace, &nBits, sizeof fPlace);
+    return ScaleIndexOf(fPlace) | (nInside - 1);
+  }
   /// Place t in 0..1 to the index of the nearest scale colour.
   static int ScaleIndexOf(float t) noexcept {
     return static_cast<int>(t * static_cast<float>(ka_color_detail::c_nSteps) + 0.5f);

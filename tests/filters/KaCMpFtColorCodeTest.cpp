@@ -1,4 +1,6 @@
 #include <cmath>
+#include <random>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -69,7 +71,8 @@ TEST(KaCMpFtColorCode, BlocksGiveTheCodersColourForEveryValue) {
   };
   for (const Setting& setting :
        {Setting{-1.0f, 4.0f, 0}, Setting{4.0f, -1.0f, 0}, Setting{2.0f, 2.0f, 0},
-        Setting{-1.0f, 4.0f, 1}, Setting{0.0f, NAN, 0}}) {
+        Setting{-1.0f, 4.0f, 1}, Setting{0.0f, NAN, 0}, Setting{-1.0f, 3.0f, 0},
+        Setting{0.5f, 0.75f, 0}, Setting{-2.0f, 2.0f, 1}}) {
     KaCColorCoder coder(setting.lo, setting.hi);
     coder.SetIntegerMode(setting.mode);
     KaCSurfelCollectionCCT c = MakeCollection(700);
@@ -89,6 +92,44 @@ TEST(KaCMpFtColorCode, BlocksGiveTheCodersColourForEveryValue) {
     ASSERT_EQ(unit.GetScaleIndex(v), k);
     const std::uint8_t* pBytes = KaCColorCoder::GetScaleBytes(k);
     EXPECT_EQ(KaCCompressedColor(pBytes[0], pBytes[1], pBytes[2]), Code(unit, v));
+  }
+}
+
+// The multiplication by the reciprocal is offered only where it rounds like the division: for
+// ranges that are powers of two with a normal reciprocal; there it gives every value's index.
+TEST(KaCColorCoder, ExactInverseRangeGivesTheDividedIndex) {
+  const auto inverse = [](float lo, float hi) {
+    return KaCColorCoder(lo, hi).GetExactInverseRange();
+  };
+  EXPECT_EQ(inverse(0.0f, 1.0f), 1.0f);
+  EXPECT_EQ(inverse(-3.0f, 1.0f), 0.25f);
+  EXPECT_EQ(inverse(0.0f, std::ldexp(1.0f, 126)), std::ldexp(1.0f, -126));
+  EXPECT_EQ(inverse(0.0f, std::ldexp(1.0f, -126)), std::ldexp(1.0f, 126));
+  for (const auto& [lo, hi] : std::vector<std::pair<float, float>>{{0.0f, 3.0f},
+                                                                   {1.0f, 0.0f},
+                                                                   {2.0f, 2.0f},
+                                                                   {0.0f, std::ldexp(1.0f, 127)},
+                                                                   {0.0f, std::ldexp(1.0f, -127)},
+                                                                   {0.0f, INFINITY},
+                                                                   {0.0f, NAN}}) {
+    EXPECT_EQ(inverse(lo, hi), 0.0f) << lo << ".." << hi;
+  }
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<float> u(-3.0f, 3.0f);
+  for (const auto& [lo, hi] : std::vector<std::pair<float, float>>{{0.0f, 1.0f},
+                                                                   {-1.0f, 1.0f},
+                                                                   {0.25f, 0.375f},
+                                                                   {-3.0f, -2.9921875f},
+                                                                   {1000.0f, 1064.0f}}) {
+    const KaCColorCoder coder(lo, hi);
+    const float fInverse = coder.GetExactInverseRange();
+    ASSERT_NE(fInverse, 0.0f) << lo << ".." << hi;
+    unsigned int nWrong = 0;
+    for (int k = 0; k < 200000; ++k) {
+      const float v = lo + (hi - lo) * u(rng);
+      nWrong += coder.GetScaleIndex(v, fInverse) != coder.GetScaleIndex(v);
+    }
+    EXPECT_EQ(nWrong, 0u) << lo << ".." << hi;
   }
 }
 
