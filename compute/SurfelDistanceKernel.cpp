@@ -14,6 +14,7 @@
 #include "container/KaCNormalCodec.h"
 #include "container/KaCSurfelCollectionCCT.h"
 #include "geometry/CyKdTree.h"
+#include "geometry/CyKdTreeInterface.h"
 
 namespace tolvane::detail {
 namespace {
@@ -169,10 +170,8 @@ struct Visits {
   float* pResult;
 };
 
-// Measures the surfels of visits kBegin..kEnd-1 of the order. The search goes to the tree
-// directly, with the answer in this thread's own stack: query objects of different threads made
-// one after another share cache lines, which slowed two threads' searches.
-void MeasureVisits(const Visits& v, const CyKdTree& tree, unsigned int kBegin,
+// Measures the surfels of visits kBegin..kEnd-1 of the order with the query object given.
+void MeasureVisits(const Visits& v, CyKdTreeInterface& query, unsigned int kBegin,
                    unsigned int kEnd) noexcept {
   const CbVector3f zero;
   // The measurement of a surfel whose neighbour was found. The neighbour's position comes from
@@ -215,13 +214,11 @@ void MeasureVisits(const Visits& v, const CyKdTree& tree, unsigned int kBegin,
     // An unset moving normal gives the marker whatever is found, so the query is skipped.
     if (v.pNormalTable[v.movNormals[i]] == zero) continue;
     const CbVector3f q = tolvane::MovedPosition(*v.pMatrix, v.movPos[i]);
-    unsigned int j = 0;
-    float fDistance2 = 0.0f;
-    CbVector3f a;
-    if (!tree.FindNearest(q, j, fDistance2, &a)) continue;
+    if (query.QueryNeighbors(q, 1) == 0) continue;
+    const unsigned int j = query.GetNeighborPositionIndex(0);
     Prefetch(&v.refNormals[j]);
     if (bPending) measure(pending);
-    pending = {i, j, q, a};
+    pending = {i, j, q, query.GetNeighborPosition(0)};
     bPending = true;
   }
   if (bPending) measure(pending);
@@ -265,17 +262,22 @@ void ComputeSurfelDistances(const KaCSurfelCollectionCCT& reference,
   VisitingOrder(v.movPos, nMoving, nThreads, vecOrder);
   v.pOrder = vecOrder.data();
   if (nThreads == 1 && pProgress == nullptr) {
-    MeasureVisits(v, tree, 0, nMoving);
+    CyKdTreeInterface query(tree, false);
+    MeasureVisits(v, query, 0, nMoving);
     return;
   }
   if (pProgress != nullptr) (*pProgress)(0, nMoving);
   std::atomic<unsigned int> nextChunk{0};
+  // Each thread makes its own query object, on its own stack with its buffers from its own
+  // allocations: objects made side by side share cache lines, whose writes on every query slowed
+  // two threads' searches.
   const auto work = [&](bool bReport) {
+    CyKdTreeInterface query(tree, false);
     for (unsigned int c = nextChunk.fetch_add(1, std::memory_order_relaxed); c < nChunks;
          c = nextChunk.fetch_add(1, std::memory_order_relaxed)) {
       const unsigned int kBegin = c * c_nChunk;
       if (bReport && c > 0) (*pProgress)(kBegin, nMoving);
-      MeasureVisits(v, tree, kBegin, std::min(kBegin + c_nChunk, nMoving));
+      MeasureVisits(v, query, kBegin, std::min(kBegin + c_nChunk, nMoving));
     }
   };
   std::vector<std::thread> threads;
