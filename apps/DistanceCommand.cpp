@@ -181,12 +181,12 @@ int Run(const std::vector<std::string>& args) {
   CbSmartPointer<KaCSurfelCollectionCCT> spMoving;
   if (distance.GetThreadCount() > 1 && files::IsRegularFile(refPath) &&
       files::IsRegularFile(movPath)) {
-    // The moving file is read on a second thread while this one reads the reference and
-    // builds its kd-tree, which the measurement would otherwise build first.
+    // The moving file is read on a second thread while this one reads the reference; then
+    // the reference's kd-tree is built with all the threads.
     files::BackgroundRead moving(movPath);
     spReference = files::Read(refPath, progress, true, why);
     progress.Step("building the search tree");
-    (void)spReference->GetKdTree();
+    (void)spReference->GetKdTree(distance.GetThreadCount());
     spMoving = moving.Take(progress, true, why);
   } else {
     spReference = files::Read(refPath, progress, true, why);

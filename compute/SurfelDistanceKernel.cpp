@@ -239,7 +239,7 @@ void ComputeSurfelDistances(const KaCSurfelCollectionCCT& reference,
   const unsigned int nMoving = moving.GetNrSurfels();
   result.assign(nMoving, fNoDistance);
 
-  const CyKdTree& tree = reference.GetKdTree();
+  const CyKdTree& tree = reference.GetKdTree(nThreads);
   // The reference's positions are read through the kd-tree's copy; they are looked up here
   // all the same, so that a collection without them is refused like the others.
   (void)reference.GetAccessor<CbVector3f>(eSurfelAttributePosition);

@@ -18,8 +18,8 @@ namespace tolvane::detail {
 /// order, then the surfels are split into chunks of consecutive visits that nThreads - 1 further
 /// threads and the caller take in turn, all searching the reference's one kd-tree. Every entry
 /// depends on its own query only, so the result is the same bit for bit whatever the count. Threads
-/// that cannot be started leave their share to the others. The reference's kd-tree is built (in the
-/// calling thread) before any thread starts.
+/// that cannot be started leave their share to the others. The reference's kd-tree, when it is not
+/// built yet, is built first, with up to nThreads threads.
 ///
 /// When pProgress is set, the calling thread calls it with 0 and the total first, then with the
 /// visits handed out so far each time it takes a further chunk (with one thread: before each

@@ -82,6 +82,9 @@ class TOLVANE_API KaCSurfelCollectionCCT : public KaCSurfelContainer {
 
   /// The kd-tree over the positions, built on first use.
   [[nodiscard]] const CyKdTree& GetKdTree() const;
+  /// The same, built with up to nThreads threads when this call is the first use (the tree is
+  /// the same whatever their number).
+  [[nodiscard]] const CyKdTree& GetKdTree(unsigned int nThreads) const;
   /// The mean distance from a surfel to its nearest other surfel, over up to 10,000 surfels
   /// taken at an even stride; 0 for fewer than two surfels. Computed once, on first use.
   [[nodiscard]] float GetAvgDensity() const;

@@ -14,8 +14,10 @@
 class TOLVANE_API CyKdTree {
  public:
   /// Builds the tree over nCount points read at pPoints with a byte stride of nStride (the
-  /// storage is read only during construction).
-  CyKdTree(const CbVector3f* pPoints, unsigned int nStride, unsigned int nCount);
+  /// storage is read only during construction), with up to nThreads threads (the calling one
+  /// among them) for large sets. The tree is the same whatever the number of threads.
+  CyKdTree(const CbVector3f* pPoints, unsigned int nStride, unsigned int nCount,
+           unsigned int nThreads = 1);
   ~CyKdTree();
   CyKdTree(const CyKdTree&) = delete;
   CyKdTree& operator=(const CyKdTree&) = delete;

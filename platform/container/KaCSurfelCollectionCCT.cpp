@@ -125,12 +125,14 @@ void KaCSurfelCollectionCCT::InitQualities(float q) {
   for (unsigned int i = 0; i < n; ++i) m_qualityAccessor.Set(i, q);
 }
 
-const CyKdTree& KaCSurfelCollectionCCT::GetKdTree() const {
+const CyKdTree& KaCSurfelCollectionCCT::GetKdTree() const { return GetKdTree(1); }
+
+const CyKdTree& KaCSurfelCollectionCCT::GetKdTree(unsigned int nThreads) const {
   std::lock_guard<std::mutex> lock(m_supportMutex);
   if (!m_spKdTree) {
     const KaTAttributeAccessor<const CbVector3f> pos =
         GetAccessor<CbVector3f>(eSurfelAttributePosition);
-    m_spKdTree = std::make_shared<const CyKdTree>(pos.pData, pos.nStride, GetNrSurfels());
+    m_spKdTree = std::make_shared<const CyKdTree>(pos.pData, pos.nStride, GetNrSurfels(), nThreads);
   }
   return *m_spKdTree;
 }

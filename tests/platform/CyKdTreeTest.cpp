@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nanoflann.hpp>
 
 #include "geometry/CyKdTreeInterface.h"
 
@@ -64,6 +65,63 @@ TEST(CyKdTree, NearestAndKNearestMatchBruteForce) {
         ASSERT_EQ((points[idx] - q).SquaredLength(), expected[k]) << k;
         ASSERT_EQ(query.GetNeighborDistance2(k), expected[k]);
         ASSERT_EQ(query.GetNeighborPosition(k), points[idx]);
+      }
+    }
+  }
+}
+
+// The common kd-tree library's view of a point array, for building its tree beside ours.
+struct Cloud {
+  const std::vector<CbVector3f>* pPoints;
+  [[nodiscard]] std::size_t kdtree_get_point_count() const { return pPoints->size(); }
+  [[nodiscard]] float kdtree_get_pt(std::size_t i, std::size_t d) const {
+    return (*pPoints)[i][static_cast<int>(d)];
+  }
+  template <class Box>
+  bool kdtree_get_bbox(Box& /*box*/) const {
+    return false;
+  }
+};
+
+// The tree is the common library's tree, split for split (its leaf order, to the last tie and
+// NaN), with one thread or several; so its answers, first of equally near points included, are
+// the ones that tree gives.
+TEST(CyKdTree, BuildsTheCommonLibrarysTreeWithAnyNumberOfThreads) {
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<float> u(-50.0f, 50.0f);
+  std::vector<CbVector3f> scattered(300000);
+  for (CbVector3f& p : scattered) p = CbVector3f(u(rng), u(rng), 0.01f * u(rng));
+  for (std::size_t i = 0; i < scattered.size(); i += 4001) scattered[i].y = NAN;
+  std::vector<CbVector3f> lattice = LatticePoints(200000, 4);
+  // Exponentially spaced points: splits at one end, a tree far deeper than balanced.
+  std::vector<CbVector3f> skewed;
+  for (int k = 0; k < 3000; ++k) skewed.emplace_back(std::ldexp(1.0f, -k / 25), 0.0f, 0.0f);
+  for (const std::vector<CbVector3f>* pPoints : {&scattered, &lattice, &skewed}) {
+    using Index = nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<float, Cloud>,
+                                                      Cloud, 3, unsigned int>;
+    const Cloud cloud{pPoints};
+    const Index index(3, cloud, nanoflann::KDTreeSingleIndexAdaptorParams(24));
+    const auto n = static_cast<unsigned int>(pPoints->size());
+    for (unsigned int nThreads : {1u, 2u, 5u}) {
+      const CyKdTree tree(pPoints->data(), sizeof(CbVector3f), n, nThreads);
+      ASSERT_TRUE(std::equal(index.vAcc.begin(), index.vAcc.end(), tree.GetLeafOrder()))
+          << n << " points, " << nThreads << " threads";
+      // Queries on stored points (ties at distance 0 on the lattice) find what it finds.
+      for (unsigned int i = 0; i < n; i += 997) {
+        const CbVector3f& q = (*pPoints)[i];
+        unsigned int idx[2] = {0, 0};
+        float d2[2] = {0.0f, 0.0f};
+        nanoflann::KNNResultSet<float, unsigned int, unsigned int> result(1);
+        result.init(idx, d2);
+        const float query[3] = {q.x, q.y, q.z};
+        index.findNeighbors(result, query, nanoflann::SearchParams());
+        unsigned int j = 0;
+        float fDistance2 = 0.0f;
+        const bool bFound = tree.FindNearest(q, j, fDistance2);
+        ASSERT_EQ(bFound, result.size() == 1 && std::isfinite(q.y)) << i;
+        if (bFound) {
+          ASSERT_EQ(j, idx[0]) << i;
+        }
       }
     }
   }
