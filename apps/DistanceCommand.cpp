@@ -63,9 +63,10 @@ const char c_szHelp[] =
     "  --unit NAME               the files' length unit, named in the output; nothing is\n"
     "                            converted (default: mm, the unit of scanner data)\n"
     "  --ascii                   write ASCII PLY (default binary little endian)\n"
-    "  --threads N               threads measuring the distances, and with two or more the\n"
-    "                            two files are read at once (default: one per core); the\n"
-    "                            results do not depend on it\n";
+    "  --threads N               threads building the search tree and measuring the\n"
+    "                            distances, and with two or more the two files are read at\n"
+    "                            once (default: one per core); the results do not depend\n"
+    "                            on it\n";
 
 // The summary lines, each figure with its unit.
 void PrintSummary(std::FILE* out, const DistanceStatistics& st, const std::string& strUnit) {

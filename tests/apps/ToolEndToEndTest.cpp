@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -73,11 +72,31 @@ std::size_t Count(const std::string& text, const std::string& part) {
   return n;
 }
 
+// "tolvane X.Y.Z" and a newline, X, Y and Z each one or more digits. (Not std::regex: its
+// GCC 12 instantiation fails the sanitizer build with a maybe-uninitialized warning.)
+bool IsVersionLine(const std::string& s) {
+  const std::string prefix = "tolvane ";
+  if (s.rfind(prefix, 0) != 0 || s.back() != '\n') return false;
+  int nParts = 1;
+  bool bDigit = false;
+  for (std::size_t i = prefix.size(); i + 1 < s.size(); ++i) {
+    if (s[i] >= '0' && s[i] <= '9') {
+      bDigit = true;
+    } else if (s[i] == '.' && bDigit) {
+      ++nParts;
+      bDigit = false;
+    } else {
+      return false;
+    }
+  }
+  return nParts == 3 && bDigit;
+}
+
 TEST_F(ToolTest, UsageHelpAndExitStatus) {
   EXPECT_EQ(Run("").status, 2);
   Result r = Run("--version");
   EXPECT_EQ(r.status, 0);
-  EXPECT_TRUE(std::regex_match(r.out, std::regex("tolvane [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << r.out;
+  EXPECT_TRUE(IsVersionLine(r.out)) << r.out;
   r = Run("--help");
   EXPECT_EQ(r.status, 0);
   for (const char* c : {"phantom", "distance", "filter", "acquire", "settings", "generate"}) {
