@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <new>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -268,11 +270,7 @@ void ComputeSurfelDistances(const KaCSurfelCollectionCCT& reference,
   }
   if (pProgress != nullptr) (*pProgress)(0, nMoving);
   std::atomic<unsigned int> nextChunk{0};
-  // Each thread makes its own query object, on its own stack with its buffers from its own
-  // allocations: objects made side by side share cache lines, whose writes on every query slowed
-  // two threads' searches.
-  const auto work = [&](bool bReport) {
-    CyKdTreeInterface query(tree, false);
+  const auto work = [&](CyKdTreeInterface& query, bool bReport) {
     for (unsigned int c = nextChunk.fetch_add(1, std::memory_order_relaxed); c < nChunks;
          c = nextChunk.fetch_add(1, std::memory_order_relaxed)) {
       const unsigned int kBegin = c * c_nChunk;
@@ -280,18 +278,32 @@ void ComputeSurfelDistances(const KaCSurfelCollectionCCT& reference,
       MeasureVisits(v, query, kBegin, std::min(kBegin + c_nChunk, nMoving));
     }
   };
+  // Each further thread makes its own query object, on its own stack with its buffers from its
+  // own allocations: objects made side by side share cache lines, whose writes on every query
+  // slowed two threads' searches. A thread that cannot make one takes no chunk; this thread
+  // takes whatever the others leave.
+  const auto worker = [&] {
+    std::optional<CyKdTreeInterface> query;
+    try {
+      query.emplace(tree, false);
+    } catch (const std::bad_alloc&) {
+      return;
+    }
+    work(*query, false);
+  };
+  CyKdTreeInterface callerQuery(tree, false);
   std::vector<std::thread> threads;
   threads.reserve(nThreads - 1);
   {
     const Joiner joiner{threads};
     for (unsigned int t = 1; t < nThreads; ++t) {
       try {
-        threads.emplace_back(work, false);
+        threads.emplace_back(worker);
       } catch (const std::system_error&) {
         break;  // the threads running, and this one, take the rest
       }
     }
-    work(pProgress != nullptr);
+    work(callerQuery, pProgress != nullptr);
   }
 }
 
