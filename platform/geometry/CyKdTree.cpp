@@ -35,10 +35,9 @@ using Box = std::array<Interval, 3>;
 // Points above which a subtree's two halves are built by two threads.
 constexpr unsigned int c_nParallelFrom = 1u << 16;
 
-// Builds the tree with the classic sliding-midpoint rule of the common kd-tree libraries, step by
-// step as they take it (the same comparisons, the same swaps, the same ties), so that the same
-// points give the same tree whatever their number of threads. The points are moved along with
-// their indices, so that every pass reads them in sequence and they end in leaf order.
+// Builds the tree nanoflann builds (its sliding-midpoint split, step by step: the same
+// comparisons, the same swaps, the same ties), whatever the number of threads. The points are moved
+// along with their indices, so that every pass reads them in sequence and they end in leaf order.
 class Builder {
  public:
   Builder(std::vector<CbVector3f>& points, std::vector<unsigned int>& acc)

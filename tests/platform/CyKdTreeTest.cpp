@@ -70,7 +70,7 @@ TEST(CyKdTree, NearestAndKNearestMatchBruteForce) {
   }
 }
 
-// The common kd-tree library's view of a point array, for building its tree beside ours.
+// nanoflann's view of a point array, for building its tree beside ours.
 struct Cloud {
   const std::vector<CbVector3f>* pPoints;
   [[nodiscard]] std::size_t kdtree_get_point_count() const { return pPoints->size(); }
@@ -83,10 +83,10 @@ struct Cloud {
   }
 };
 
-// The tree is the common library's tree, split for split (its leaf order, to the last tie and
+// The tree is nanoflann's tree, split for split (its leaf order, to the last tie and
 // NaN), with one thread or several; so its answers, first of equally near points included, are
 // the ones that tree gives.
-TEST(CyKdTree, BuildsTheCommonLibrarysTreeWithAnyNumberOfThreads) {
+TEST(CyKdTree, BuildsNanoflannsTreeWithAnyNumberOfThreads) {
   std::mt19937 rng(11);
   std::uniform_real_distribution<float> u(-50.0f, 50.0f);
   std::vector<CbVector3f> scattered(300000);
