@@ -25,4 +25,10 @@ constexpr int c_nBlock = 256;
 void ColorBlock(const KaCColorCoder& coder, const float* pBlock, int n, int k0,
                 unsigned int nSurfelStride, const ColorBytes& colors);
 
+/// The same for any number of values stored one after another (value k to surfel
+/// k x nSurfelStride): the same colours as block after block, with no work per block where the
+/// processor takes the values eight at a time.
+void ColorValues(const KaCColorCoder& coder, const float* pValues, int n,
+                 unsigned int nSurfelStride, const ColorBytes& colors);
+
 }  // namespace ka_color_code_detail

@@ -47,35 +47,38 @@ namespace {
 
 using namespace ka_color_code_detail;
 
-// Colours surfels 0..n-1 block by block through the shared default coder set to the range
-// 0..fUpper and integer mode 0: blockOf(k0, nBlock, aBuffer) gives the values of surfels k0 to
-// k0 + nBlock - 1, gathered into aBuffer or straight from the collection's array. The same
-// values and the same colours as a vector of all values handed to a KaCMpFtColorCode without a
-// coder, without the vector's n floats of fresh memory and the second pass over them.
-template <class BlockOf>
-void ColorByBlocks(KaCSurfelCollectionCCT& collection, unsigned int n, float fUpper,
-                   BlockOf blockOf) {
+// The shared default coder set to the range 0..fUpper and integer mode 0, as a
+// KaCMpFtColorCode without a coder sets it, and a copy of it for the loops.
+KaCColorCoder SharedCoder(float fUpper) {
   KaCColorCoder& shared = SharedDefaultColorCoder();
   shared.SetRange(0.0f, fUpper);
   shared.SetIntegerMode(0);
+  return shared;
+}
+
+// Colours surfels 0..n-1 through SharedCoder(fUpper) with the value valueOf(i) of each surfel,
+// gathered a block at a time: the same values and the same colours as a vector of all values
+// handed to a KaCMpFtColorCode without a coder, without the vector's n floats of fresh memory
+// and the second pass over them.
+template <class ValueOf>
+void ColorByValues(KaCSurfelCollectionCCT& collection, unsigned int n, float fUpper,
+                   ValueOf valueOf) {
+  const KaCColorCoder coder = SharedCoder(fUpper);
   const ColorBytes colors = GetColorBytes(collection);
-  const KaCColorCoder coder = shared;
   float aBuffer[c_nBlock];
   const int nValues = static_cast<int>(n);
   for (int k0 = 0; k0 < nValues; k0 += c_nBlock) {
     const int nBlock = nValues - k0 < c_nBlock ? nValues - k0 : c_nBlock;
-    ColorBlock(coder, blockOf(k0, nBlock, aBuffer), nBlock, k0, 1, colors);
+    for (int k = 0; k < nBlock; ++k) aBuffer[k] = valueOf(static_cast<unsigned int>(k0 + k));
+    ColorBlock(coder, aBuffer, nBlock, k0, 1, colors);
   }
 }
 
-// The same with the value valueOf(i) of each surfel, gathered a block at a time.
-template <class ValueOf>
-void ColorByValues(KaCSurfelCollectionCCT& collection, unsigned int n, float fUpper,
-                   ValueOf valueOf) {
-  ColorByBlocks(collection, n, fUpper, [&](int k0, int nBlock, float* aBuffer) -> const float* {
-    for (int k = 0; k < nBlock; ++k) aBuffer[k] = valueOf(static_cast<unsigned int>(k0 + k));
-    return aBuffer;
-  });
+// The same with values in 0..1 stored one after another from pValues, coloured straight from
+// there.
+void ColorDirect(KaCSurfelCollectionCCT& collection, const float* pValues, unsigned int n) {
+  const KaCColorCoder coder = SharedCoder(1.0f);
+  ColorValues(coder, pValues, static_cast<int>(n), 1, GetColorBytes(collection));
 }
 
 }  // namespace
@@ -94,9 +97,8 @@ void KaCMpFtColorCodeByQuality::operator()(KaCSurfelCollectionCCT& collection) c
       if (quality.IsFloatStorage()) {
         const auto values = collection.GetAccessor<float>(eSurfelAttributeQuality);
         if (values.nStride == sizeof(float)) {
-          // Stored one after another: each block is coloured straight from the array.
-          ColorByBlocks(collection, n, 1.0f,
-                        [&](int k0, int, float*) -> const float* { return values.pData + k0; });
+          // Stored one after another: coloured straight from the array.
+          ColorDirect(collection, values.pData, n);
         } else {
           ColorByValues(collection, n, 1.0f, [&](unsigned int i) -> float { return values[i]; });
         }

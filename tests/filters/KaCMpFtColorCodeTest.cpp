@@ -1,4 +1,5 @@
 #include <cmath>
+#include <limits>
 #include <random>
 #include <utility>
 #include <vector>
@@ -65,6 +66,18 @@ TEST(KaCMpFtColorCode, BlocksGiveTheCodersColourForEveryValue) {
   values[301] = INFINITY;
   values[302] = -INFINITY;
   values[303] = 2.0f;  // an end of two of the ranges below
+  // Then values at and next to every range's ends, signed zeros, subnormals and seeded values
+  // around the ranges, where the index's rounding and the range tests decide.
+  for (float end : {-1.0f, 4.0f, 2.0f, 0.0f, 3.0f, 0.5f, 0.75f, -2.0f}) {
+    values.insert(values.end(),
+                  {end, std::nextafter(end, -INFINITY), std::nextafter(end, INFINITY)});
+  }
+  values.insert(values.end(), {-0.0f, std::numeric_limits<float>::denorm_min(),
+                               -std::numeric_limits<float>::denorm_min(), 1.0f / 2048.0f});
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<float> around(-2.5f, 5.0f);
+  while (values.size() < 4000) values.push_back(around(rng));
+  const auto n = static_cast<unsigned int>(values.size());
   struct Setting {
     float lo, hi;
     int mode;
@@ -75,10 +88,10 @@ TEST(KaCMpFtColorCode, BlocksGiveTheCodersColourForEveryValue) {
         Setting{0.5f, 0.75f, 0}, Setting{-2.0f, 2.0f, 1}}) {
     KaCColorCoder coder(setting.lo, setting.hi);
     coder.SetIntegerMode(setting.mode);
-    KaCSurfelCollectionCCT c = MakeCollection(700);
+    KaCSurfelCollectionCCT c = MakeCollection(n);
     KaCMpFtColorCode(0.0f, 1.0f, values, &coder, 1)(c);
     unsigned int nWrong = 0;
-    for (unsigned int i = 0; i < 700; ++i) {
+    for (unsigned int i = 0; i < n; ++i) {
       const KaCCompressedColor want =
           i == 10 ? KaCCompressedColor(128, 128, 128) : Code(coder, values[i]);
       if (c.GetColor(i) != want) ++nWrong;
