@@ -173,8 +173,11 @@ struct Visits {
 };
 
 // Measures the surfels of visits kBegin..kEnd-1 of the order with the query object given.
-void MeasureVisits(const Visits& v, CyKdTreeInterface& query, unsigned int kBegin,
+// Works on its own copy of the views: the caller's lies among data that other threads write on
+// every query, and reading it after each query would wait on their writes.
+void MeasureVisits(const Visits& visits, CyKdTreeInterface& query, unsigned int kBegin,
                    unsigned int kEnd) noexcept {
+  const Visits v = visits;
   const CbVector3f zero;
   // The measurement of a surfel whose neighbour was found. The neighbour's position comes from
   // the kd-tree, which holds an exact copy of the reference's positions in memory the search

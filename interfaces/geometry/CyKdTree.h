@@ -4,13 +4,15 @@
 
 #include <memory>
 
+#include "base/CacheLine.h"
 #include "base/CbVector3f.h"
 
 /// A kd-tree over a fixed set of 3D points for nearest-neighbour queries (Euclidean distance,
 /// reported squared). The tree keeps its own copy of the points, laid out in the order of its
 /// leaves, so it does not depend on the storage it was built from and a query reads nearby
 /// memory whatever order that storage had. Indices are always those of the points as given.
-/// Immutable after construction: any number of threads may query it at once.
+/// Immutable after construction: any number of threads may query it at once. It fills a cache
+/// line of its own (see m_pImpl), which nothing written shares.
 class TOLVANE_API CyKdTree {
  public:
   /// Builds the tree over nCount points read at pPoints with a byte stride of nStride (the
@@ -40,5 +42,5 @@ class TOLVANE_API CyKdTree {
 
  private:
   struct Impl;
-  std::unique_ptr<Impl> m_pImpl;
+  alignas(tolvane::c_nCacheLine) std::unique_ptr<Impl> m_pImpl;
 };

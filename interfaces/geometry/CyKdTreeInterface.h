@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "base/CacheLine.h"
 #include "base/CbVector3f.h"
 #include "geometry/CyKdTree.h"
 
@@ -36,7 +37,11 @@ class TOLVANE_API CyKdTreeInterface {
   const CyKdTree* m_pTree;
   bool m_bExcludeSelf;
   unsigned int m_nFound = 0;
-  std::vector<unsigned int> m_vecIndices;
-  std::vector<float> m_vecDistances2;
-  std::vector<CbVector3f> m_vecPositions;
+  // Written on every query: in cache lines of their own, so that queries of other threads,
+  // reading the tree and their own objects, never wait on them.
+  template <class T>
+  using LineVector = std::vector<T, tolvane::CacheLineAllocator<T>>;
+  LineVector<unsigned int> m_vecIndices;
+  LineVector<float> m_vecDistances2;
+  LineVector<CbVector3f> m_vecPositions;
 };

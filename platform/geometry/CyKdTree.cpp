@@ -389,8 +389,9 @@ unsigned int SearchKNearest(const Node* pNodes, std::size_t nDepth, const CbVect
 
 // The points are stored in the order of the tree's leaves, so that the points a search visits
 // lie next to each other in memory whatever order the caller's storage has. vecAcc maps a
-// stored position back to the caller's index, vecStored the other way.
-struct CyKdTree::Impl {
+// stored position back to the caller's index, vecStored the other way. Read by every query, so
+// on cache lines of its own.
+struct alignas(tolvane::c_nCacheLine) CyKdTree::Impl {
   std::vector<Node> vecNodes;
   std::vector<CbVector3f> vecPoints;
   std::vector<unsigned int> vecAcc;
