@@ -22,10 +22,10 @@ struct CacheLineAllocator {
   explicit CacheLineAllocator(const CacheLineAllocator<U>& /*other*/) noexcept {}
 
   [[nodiscard]] T* allocate(std::size_t n) {
-    return static_cast<T*>(::operator new(Rounded(n), std::align_val_t{c_nCacheLine}));
+    return static_cast<T*>(::operator new (Rounded(n), std::align_val_t{c_nCacheLine}));
   }
   void deallocate(T* p, std::size_t n) noexcept {
-    ::operator delete(p, Rounded(n), std::align_val_t{c_nCacheLine});
+    ::operator delete (p, Rounded(n), std::align_val_t{c_nCacheLine});
   }
 
   template <class U>

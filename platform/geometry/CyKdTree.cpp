@@ -7,6 +7,7 @@
 #include <limits>
 #include <system_error>
 #include <thread>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -42,21 +43,6 @@ class Builder {
  public:
   Builder(std::vector<CbVector3f>& points, std::vector<unsigned int>& acc)
       : m_points(points), m_acc(acc) {}
-
-  // The box of all points, as the tree's root sees it.
-  [[nodiscard]] Box RootBox() const {
-    Box box;
-    const unsigned int n = static_cast<unsigned int>(m_points.size());
-    for (int d = 0; d < 3; ++d) box[d].low = box[d].high = m_points[0][d];
-    for (unsigned int k = 1; k < n; ++k) {
-      for (int d = 0; d < 3; ++d) {
-        const float v = m_points[k][d];
-        if (v < box[d].low) box[d].low = v;
-        if (v > box[d].high) box[d].high = v;
-      }
-    }
-    return box;
-  }
 
   // Appends the subtree of points left..right-1 to nodes, depth first, with nThreads threads;
   // box comes in as the space the subtree may fill and leaves as its points' box.
@@ -141,13 +127,54 @@ class Builder {
     }
   }
 
-  void MinMax(unsigned int first, unsigned int count, int iAxis, float& fMin, float& fMax) const {
-    fMin = m_points[first][iAxis];
-    fMax = fMin;
-    for (unsigned int i = 1; i < count; ++i) {
-      const float v = m_points[first + i][iAxis];
-      if (v < fMin) fMin = v;
-      if (v > fMax) fMax = v;
+  // The smallest and largest coordinate of points first..first+count-1 along each axis d with
+  // abWanted[d], in one pass (NaN coordinates are passed over unless the first one is NaN).
+  void MinMax(unsigned int first, unsigned int count, const std::array<bool, 3>& abWanted,
+              Box& range) const {
+    const auto scan = [&](auto wantX, auto wantY, auto wantZ) {
+      const bool abAxis[3] = {decltype(wantX)::value, decltype(wantY)::value,
+                              decltype(wantZ)::value};
+      for (int d = 0; d < 3; ++d) {
+        if (abAxis[d]) range[d].low = range[d].high = m_points[first][d];
+      }
+      for (unsigned int i = 1; i < count; ++i) {
+        const CbVector3f& p = m_points[first + i];
+        for (int d = 0; d < 3; ++d) {
+          if (!abAxis[d]) continue;
+          const float v = p[d];
+          if (v < range[d].low) range[d].low = v;
+          if (v > range[d].high) range[d].high = v;
+        }
+      }
+    };
+    // One loop per set of axes, so that each tests no axis flag per point.
+    using Yes = std::true_type;
+    using No = std::false_type;
+    const int nMask = (abWanted[0] ? 1 : 0) | (abWanted[1] ? 2 : 0) | (abWanted[2] ? 4 : 0);
+    switch (nMask) {
+      case 1:
+        scan(Yes{}, No{}, No{});
+        break;
+      case 2:
+        scan(No{}, Yes{}, No{});
+        break;
+      case 3:
+        scan(Yes{}, Yes{}, No{});
+        break;
+      case 4:
+        scan(No{}, No{}, Yes{});
+        break;
+      case 5:
+        scan(Yes{}, No{}, Yes{});
+        break;
+      case 6:
+        scan(No{}, Yes{}, Yes{});
+        break;
+      case 7:
+        scan(Yes{}, Yes{}, Yes{});
+        break;
+      default:
+        break;
     }
   }
 
@@ -162,25 +189,26 @@ class Builder {
       const float fSpan = box[d].high - box[d].low;
       if (fSpan > fMaxSpan) fMaxSpan = fSpan;
     }
+    std::array<bool, 3> abCandidate{};
+    for (int d = 0; d < 3; ++d) abCandidate[d] = box[d].high - box[d].low > (1 - c_fEps) * fMaxSpan;
+    // No candidate (a flat or NaN box): the first axis, whose range is wanted all the same.
+    const bool bAny = abCandidate[0] || abCandidate[1] || abCandidate[2];
+    if (!bAny) abCandidate[0] = true;
+    Box range{};
+    MinMax(first, count, abCandidate, range);
     float fMaxSpread = -1;
     iAxis = 0;
-    for (int d = 0; d < 3; ++d) {
-      const float fSpan = box[d].high - box[d].low;
-      if (fSpan > (1 - c_fEps) * fMaxSpan) {
-        float fMin = 0.0f;
-        float fMax = 0.0f;
-        MinMax(first, count, d, fMin, fMax);
-        const float fSpread = fMax - fMin;
-        if (fSpread > fMaxSpread) {
-          iAxis = d;
-          fMaxSpread = fSpread;
-        }
+    for (int d = 0; d < 3 && bAny; ++d) {
+      if (!abCandidate[d]) continue;
+      const float fSpread = range[d].high - range[d].low;
+      if (fSpread > fMaxSpread) {
+        iAxis = d;
+        fMaxSpread = fSpread;
       }
     }
     const float fSplit = (box[iAxis].low + box[iAxis].high) / 2;
-    float fMin = 0.0f;
-    float fMax = 0.0f;
-    MinMax(first, count, iAxis, fMin, fMax);
+    const float fMin = range[iAxis].low;
+    const float fMax = range[iAxis].high;
     if (fSplit < fMin) {
       fCut = fMin;
     } else if (fSplit > fMax) {
@@ -407,16 +435,46 @@ CyKdTree::CyKdTree(const CbVector3f* pPoints, unsigned int nStride, unsigned int
   const auto* pBytes = reinterpret_cast<const unsigned char*>(pPoints);
   impl.vecPoints.resize(nCount);
   impl.vecAcc.resize(nCount);
+  // The copy, and the box of all points as the root sees it (the first point's coordinates,
+  // widened by every later one that compares beyond them).
+  Box box;
+  const auto point = [&](unsigned int i) -> const CbVector3f& {
+    return *reinterpret_cast<const CbVector3f*>(pBytes + std::size_t{i} * nStride);
+  };
+  for (int d = 0; d < 3; ++d) box[d].low = box[d].high = point(0)[d];
   for (unsigned int i = 0; i < nCount; ++i) {
-    impl.vecPoints[i] = *reinterpret_cast<const CbVector3f*>(pBytes + std::size_t{i} * nStride);
+    const CbVector3f& p = point(i);
+    impl.vecPoints[i] = p;
     impl.vecAcc[i] = i;
+    for (int d = 0; d < 3; ++d) {
+      const float v = p[d];
+      if (v < box[d].low) box[d].low = v;
+      if (v > box[d].high) box[d].high = v;
+    }
   }
   Builder builder(impl.vecPoints, impl.vecAcc);
-  Box box = builder.RootBox();
   impl.vecNodes.reserve(2 * (nCount / (c_nLeafSize / 2) + 1));
   builder.Divide(0, nCount, box, nThreads == 0 ? 1 : nThreads, impl.vecNodes);
+  // The inverse of the leaf order, in two halves on two threads where there are.
   impl.vecStored.resize(nCount);
-  for (unsigned int k = 0; k < nCount; ++k) impl.vecStored[impl.vecAcc[k]] = k;
+  const auto invert = [&impl](unsigned int nBegin, unsigned int nEnd) noexcept {
+    for (unsigned int k = nBegin; k < nEnd; ++k) impl.vecStored[impl.vecAcc[k]] = k;
+  };
+  const unsigned int nHalf = nCount / 2;
+  std::thread thread;
+  if (nThreads > 1 && nCount >= c_nParallelFrom) {
+    try {
+      thread = std::thread(invert, nHalf, nCount);
+    } catch (const std::system_error&) {
+      // no thread to be had: this one inverts both halves
+    }
+  }
+  invert(0, nHalf);
+  if (thread.joinable()) {
+    thread.join();
+  } else {
+    invert(nHalf, nCount);
+  }
   impl.nDepth = Depth(impl.vecNodes);
 }
 
