@@ -199,7 +199,7 @@ int Run(const std::vector<std::string>& args) {
   distance.SetInput(*spReference, *spMoving, transform, static_cast<float>(maxDistance));
   distance.Compute();
   const std::vector<float>& d = distance.GetResult();
-  const DistanceStatistics statistics(d);
+  const DistanceStatistics statistics(d, distance.GetThreadCount());
 
   float r = static_cast<float>(range);
   if (!a.Has("range")) {

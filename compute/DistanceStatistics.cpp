@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "base/CbException.h"
+#include "base/Shares.h"
 #include "compute/RadixSort.h"
 
 namespace tolvane {
@@ -52,12 +53,31 @@ float MagnitudeOfRank(const std::vector<float>& sorted, std::size_t nNegative, s
 }  // namespace
 
 DistanceStatistics::DistanceStatistics(const std::vector<float>& distances)
+    : DistanceStatistics(distances, 1) {}
+
+DistanceStatistics::DistanceStatistics(const std::vector<float>& distances, unsigned int nThreads)
     : m_nSurfels(distances.size()), m_fMean(c_fNaN), m_fStandardDeviation(c_fNaN), m_fRms(c_fNaN) {
-  m_vecSorted.reserve(distances.size());
-  for (float d : distances) {
-    if (d != c_fNoDistance && !std::isnan(d)) m_vecSorted.push_back(d);
-  }
-  detail::RadixSortFloats(m_vecSorted);
+  const auto isDistance = [](float d) { return d != c_fNoDistance && !std::isnan(d); };
+  // The distances in their order: each share counts its own, then copies them after those of
+  // the shares before it.
+  const std::size_t nAll = distances.size();
+  const unsigned int nShares = ThreadShares{nThreads}.Shares(nAll);
+  std::vector<std::size_t> vecFirst(nShares + 1, 0);
+  ForShares(nShares, nAll, [&](unsigned int s, std::size_t nBegin, std::size_t nEnd) {
+    vecFirst[s + 1] = static_cast<std::size_t>(
+        std::count_if(distances.begin() + static_cast<std::ptrdiff_t>(nBegin),
+                      distances.begin() + static_cast<std::ptrdiff_t>(nEnd), isDistance));
+  });
+  for (unsigned int s = 0; s < nShares; ++s) vecFirst[s + 1] += vecFirst[s];
+  m_vecSorted.resize(vecFirst[nShares]);
+  ForShares(nShares, nAll, [&](unsigned int s, std::size_t nBegin, std::size_t nEnd) {
+    float* pOut = m_vecSorted.data() + vecFirst[s];
+    for (std::size_t i = nBegin; i < nEnd; ++i) {
+      const float d = distances[i];
+      if (isDistance(d)) *pOut++ = d;
+    }
+  });
+  detail::RadixSortFloats(m_vecSorted, nThreads);
   if (m_vecSorted.empty()) return;
   double sum = 0.0;
   double sumSquares = 0.0;
@@ -105,15 +125,24 @@ DistanceStatistics::Histogram DistanceStatistics::GetHistogram(double fLower, do
   h.fUpper = fUpper;
   h.vecCounts.assign(nBins, 0);
   const double scale = static_cast<double>(nBins) / (fUpper - fLower);
-  for (float d : m_vecSorted) {
-    if (d < fLower) {
-      ++h.nBelow;
-    } else if (d > fUpper) {
-      ++h.nAbove;
-    } else {
-      const auto k = static_cast<std::size_t>((d - fLower) * scale);
-      ++h.vecCounts[std::min(k, nBins - 1)];
-    }
+  // A distance's bin; it never falls as the distance grows, so over the sorted distances each
+  // bin, and the runs below and above, is found by bisection.
+  const auto bin = [&](float d) {
+    const auto k = static_cast<std::size_t>((d - fLower) * scale);
+    return std::min(k, nBins - 1);
+  };
+  const auto first = m_vecSorted.begin();
+  const auto inside =
+      std::partition_point(first, m_vecSorted.end(), [&](float d) { return d < fLower; });
+  const auto above =
+      std::partition_point(inside, m_vecSorted.end(), [&](float d) { return !(d > fUpper); });
+  h.nBelow = static_cast<std::size_t>(inside - first);
+  h.nAbove = static_cast<std::size_t>(m_vecSorted.end() - above);
+  auto from = inside;
+  for (std::size_t k = 0; k < nBins; ++k) {
+    const auto to = std::partition_point(from, above, [&](float d) { return bin(d) <= k; });
+    h.vecCounts[k] = static_cast<std::size_t>(to - from);
+    from = to;
   }
   return h;
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/RadixSort.h"
+#include "base/Shares.h"
 
 namespace tolvane::detail {
 namespace {
@@ -25,14 +26,20 @@ float Value(std::uint32_t k) noexcept {
 
 }  // namespace
 
-void RadixSortFloats(std::vector<float>& values) {
+void RadixSortFloats(std::vector<float>& values, unsigned int nThreads) {
   const std::size_t n = values.size();
   if (n < 2) return;
   std::vector<std::uint32_t> keys(n);
   std::vector<std::uint32_t> scratch;
-  for (std::size_t i = 0; i < n; ++i) keys[i] = Key(values[i]);
-  RadixSortByKey(keys, scratch, [](std::uint32_t k) noexcept { return k; });
-  for (std::size_t i = 0; i < n; ++i) values[i] = Value(keys[i]);
+  const unsigned int nShares = ThreadShares{nThreads}.Shares(n);
+  ForShares(nShares, n, [&](unsigned int, std::size_t nBegin, std::size_t nEnd) {
+    for (std::size_t i = nBegin; i < nEnd; ++i) keys[i] = Key(values[i]);
+  });
+  RadixSortByKey(
+      keys, scratch, [](std::uint32_t k) noexcept { return k; }, ThreadShares{nThreads});
+  ForShares(nShares, n, [&](unsigned int, std::size_t nBegin, std::size_t nEnd) {
+    for (std::size_t i = nBegin; i < nEnd; ++i) values[i] = Value(keys[i]);
+  });
 }
 
 }  // namespace tolvane::detail

@@ -8,7 +8,7 @@ namespace tolvane::detail {
 /// counting passes over 11-bit digits of each value's order-preserving unsigned key. Equal
 /// values are equal bit for bit, so the result is the one a comparison sort gives, except that
 /// -0 comes before +0 (which compare equal). The keys are sorted by RadixSortByKey, with a second
-/// buffer of the same size.
-void RadixSortFloats(std::vector<float>& values);
+/// buffer of the same size, by up to nThreads threads.
+void RadixSortFloats(std::vector<float>& values, unsigned int nThreads = 1);
 
 }  // namespace tolvane::detail

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "base/CbVector3f.h"
+#include "base/Shares.h"
 #include "container/KaCNormalCodec.h"
 #include "container/KaCSurfelCollectionCCT.h"
 #include "geometry/CyKdTree.h"
@@ -39,39 +40,6 @@ std::uint32_t Cell(float t, std::uint32_t nCells) noexcept {
   return t < static_cast<float>(nCells - 1) ? static_cast<std::uint32_t>(t) : nCells - 1;
 }
 
-// Joins the threads started so far, also when the caller's share throws.
-struct Joiner {
-  std::vector<std::thread>& threads;
-  ~Joiner() {
-    for (std::thread& t : threads) t.join();
-  }
-};
-
-// Runs share(k, begin, end) for nShares contiguous shares of 0..n, share 0 in the calling thread
-// and each other in a thread of its own; a share whose thread cannot be started runs in the
-// calling thread. share must not throw.
-template <class Share>
-void ForShares(unsigned int nShares, unsigned int n, const Share& share) {
-  const auto bound = [&](unsigned int k) {
-    return static_cast<unsigned int>(std::uint64_t{n} * k / nShares);
-  };
-  std::vector<std::thread> threads;
-  threads.reserve(nShares - 1);
-  std::vector<unsigned int> left;
-  {
-    const Joiner joiner{threads};
-    for (unsigned int k = 1; k < nShares; ++k) {
-      try {
-        threads.emplace_back(share, k, bound(k), bound(k + 1));
-      } catch (const std::system_error&) {
-        left.push_back(k);
-      }
-    }
-    share(0u, bound(0), bound(1));
-    for (unsigned int k : left) share(k, bound(k), bound(k + 1));
-  }
-}
-
 // The order in which to visit the surfels: along a Morton curve over a grid of cells spanning
 // their bounding cube, surfels of one cell in storage order. Consecutive queries then land in
 // the same part of the reference tree, which stays in cache whatever order the collection is
@@ -85,10 +53,10 @@ void VisitingOrder(const KaTAttributeAccessor<const CbVector3f>& pos, unsigned i
   // Each share's box, then the shares' boxes in share order: a bound equal in value (0 and -0)
   // keeps the first one met, as one pass would.
   std::vector<std::array<float, 6>> boxes(nThreads);
-  ForShares(nThreads, n, [&](unsigned int k, unsigned int begin, unsigned int end) {
+  ForShares(nThreads, n, [&](unsigned int k, std::size_t begin, std::size_t end) {
     float lo[3] = {INFINITY, INFINITY, INFINITY};
     float hi[3] = {-INFINITY, -INFINITY, -INFINITY};
-    for (unsigned int i = begin; i < end; ++i) {
+    for (auto i = static_cast<unsigned int>(begin); i < end; ++i) {
       const CbVector3f& p = pos[i];
       for (int a = 0; a < 3; ++a) {
         const float v = p[a];
@@ -122,10 +90,10 @@ void VisitingOrder(const KaTAttributeAccessor<const CbVector3f>& pos, unsigned i
   const std::size_t nKeys = std::size_t{1} << (3 * nBits);
   std::vector<std::uint32_t> keys(n);
   std::vector<std::vector<unsigned int>> counts(nThreads);
-  ForShares(nThreads, n, [&](unsigned int t, unsigned int begin, unsigned int end) {
+  ForShares(nThreads, n, [&](unsigned int t, std::size_t begin, std::size_t end) {
     std::vector<unsigned int>& count = counts[t];
     count.assign(nKeys, 0u);
-    for (unsigned int i = begin; i < end; ++i) {
+    for (auto i = static_cast<unsigned int>(begin); i < end; ++i) {
       const CbVector3f& p = pos[i];
       const std::uint32_t key = SpreadBits(Cell((p.x - lo[0]) * scale, nCells)) |
                                 (SpreadBits(Cell((p.y - lo[1]) * scale, nCells)) << 1) |
@@ -144,9 +112,9 @@ void VisitingOrder(const KaTAttributeAccessor<const CbVector3f>& pos, unsigned i
     }
   }
   order.resize(n);
-  ForShares(nThreads, n, [&](unsigned int t, unsigned int begin, unsigned int end) {
+  ForShares(nThreads, n, [&](unsigned int t, std::size_t begin, std::size_t end) {
     std::vector<unsigned int>& next = counts[t];
-    for (unsigned int i = begin; i < end; ++i) order[next[keys[i]]++] = i;
+    for (auto i = static_cast<unsigned int>(begin); i < end; ++i) order[next[keys[i]]++] = i;
   });
 }
 
@@ -298,7 +266,7 @@ void ComputeSurfelDistances(const KaCSurfelCollectionCCT& reference,
   std::vector<std::thread> threads;
   threads.reserve(nThreads - 1);
   {
-    const Joiner joiner{threads};
+    const ThreadJoiner joiner{threads};
     for (unsigned int t = 1; t < nThreads; ++t) {
       try {
         threads.emplace_back(worker);

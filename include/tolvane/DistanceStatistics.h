@@ -30,6 +30,8 @@ class TOLVANE_API DistanceStatistics {
   };
 
   explicit DistanceStatistics(const std::vector<float>& distances);
+  /// The same figures, the distances gathered and sorted by up to nThreads threads (0: one).
+  DistanceStatistics(const std::vector<float>& distances, unsigned int nThreads);
 
   [[nodiscard]] std::size_t GetNrSurfels() const noexcept { return m_nSurfels; }
   [[nodiscard]] std::size_t GetNrWithDistance() const noexcept { return m_vecSorted.size(); }

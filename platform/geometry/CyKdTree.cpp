@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/Shares.h"
+
 namespace {
 
 // Points per leaf. A leaf's points lie together in memory, so scanning a few more of them is
@@ -84,18 +86,13 @@ class Builder {
         }
       };
       {
-        std::thread thread;
+        std::vector<std::thread> threads;
+        const tolvane::ThreadJoiner joiner{threads};
         try {
-          thread = std::thread(buildFirst);
+          threads.emplace_back(buildFirst);
         } catch (const std::system_error&) {
           buildFirst();  // no thread to be had
         }
-        struct Joiner {
-          std::thread& thread;
-          ~Joiner() {
-            if (thread.joinable()) thread.join();
-          }
-        } const joiner{thread};
         Divide(middle, right, second, nThreads - nFirstThreads, secondNodes);
       }
       if (error) std::rethrow_exception(error);
@@ -455,26 +452,14 @@ CyKdTree::CyKdTree(const CbVector3f* pPoints, unsigned int nStride, unsigned int
   Builder builder(impl.vecPoints, impl.vecAcc);
   impl.vecNodes.reserve(2 * (nCount / (c_nLeafSize / 2) + 1));
   builder.Divide(0, nCount, box, nThreads == 0 ? 1 : nThreads, impl.vecNodes);
-  // The inverse of the leaf order, in two halves on two threads where there are.
+  // The inverse of the leaf order, in shares on two threads where there are.
   impl.vecStored.resize(nCount);
-  const auto invert = [&impl](unsigned int nBegin, unsigned int nEnd) noexcept {
-    for (unsigned int k = nBegin; k < nEnd; ++k) impl.vecStored[impl.vecAcc[k]] = k;
-  };
-  const unsigned int nHalf = nCount / 2;
-  std::thread thread;
-  if (nThreads > 1 && nCount >= c_nParallelFrom) {
-    try {
-      thread = std::thread(invert, nHalf, nCount);
-    } catch (const std::system_error&) {
-      // no thread to be had: this one inverts both halves
+  const unsigned int nShares = nThreads > 1 && nCount >= c_nParallelFrom ? 2 : 1;
+  tolvane::ForShares(nShares, nCount, [&impl](unsigned int, std::size_t nBegin, std::size_t nEnd) {
+    for (std::size_t k = nBegin; k < nEnd; ++k) {
+      impl.vecStored[impl.vecAcc[k]] = static_cast<unsigned int>(k);
     }
-  }
-  invert(0, nHalf);
-  if (thread.joinable()) {
-    thread.join();
-  } else {
-    invert(nHalf, nCount);
-  }
+  });
   impl.nDepth = Depth(impl.vecNodes);
 }
 

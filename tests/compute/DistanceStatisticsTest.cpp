@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -84,6 +87,62 @@ TEST(DistanceStatistics, HistogramBinsEdgesAndOverflow) {
   EXPECT_EQ(h.fUpper, 4.0);
   EXPECT_THROW((void)s.GetHistogram(0.0, 1.0, 0), CbException);
   EXPECT_THROW((void)s.GetHistogram(1.0, 1.0, 4), CbException);
+
+  // Seeded distances, many of them on bin edges, against counting each into its bin.
+  std::mt19937 rng(8);
+  std::vector<float> many(30000);
+  for (float& v : many) {
+    v = rng() % 3 == 0 ? static_cast<float>(static_cast<int>(rng() % 41) - 20) * 0.125f
+                       : std::uniform_real_distribution<float>(-3.0f, 3.0f)(rng);
+  }
+  const DistanceStatistics st(many);
+  for (const auto& [lower, upper, nBins] :
+       {std::tuple{-2.0, 2.0, std::size_t{32}}, std::tuple{-0.3, 1.7, std::size_t{7}},
+        std::tuple{5.0, 6.0, std::size_t{3}}, std::tuple{-1.0, 1.0, std::size_t{1}}}) {
+    DistanceStatistics::Histogram want;
+    want.vecCounts.assign(nBins, 0);
+    for (float d : many) {
+      if (d < lower) {
+        ++want.nBelow;
+      } else if (d > upper) {
+        ++want.nAbove;
+      } else {
+        const auto k =
+            static_cast<std::size_t>((d - lower) * (static_cast<double>(nBins) / (upper - lower)));
+        ++want.vecCounts[std::min(k, nBins - 1)];
+      }
+    }
+    const DistanceStatistics::Histogram got = st.GetHistogram(lower, upper, nBins);
+    EXPECT_EQ(got.vecCounts, want.vecCounts) << lower << ".." << upper;
+    EXPECT_EQ(got.nBelow, want.nBelow) << lower << ".." << upper;
+    EXPECT_EQ(got.nAbove, want.nAbove) << lower << ".." << upper;
+  }
+}
+
+// Gathered and sorted by several threads, every figure is the one-thread figure bit for bit.
+TEST(DistanceStatistics, ThreadsGiveTheSameFigures) {
+  std::mt19937 rng(9);
+  std::normal_distribution<float> g(0.0f, 0.02f);
+  std::vector<float> d(300001);
+  for (float& v : d) {
+    const unsigned int k = rng() % 50;
+    v = k == 0 ? c_fMarker : k == 1 ? std::numeric_limits<float>::quiet_NaN() : g(rng);
+  }
+  const DistanceStatistics one(d);
+  for (unsigned int nThreads : {2u, 3u, 8u}) {
+    const DistanceStatistics many(d, nThreads);
+    EXPECT_EQ(many.GetNrWithDistance(), one.GetNrWithDistance());
+    for (const auto& [a, b] :
+         {std::pair{many.GetMean(), one.GetMean()},
+          std::pair{many.GetStandardDeviation(), one.GetStandardDeviation()},
+          std::pair{many.GetRms(), one.GetRms()}, std::pair{many.GetMinimum(), one.GetMinimum()},
+          std::pair{many.GetMaximum(), one.GetMaximum()},
+          std::pair{many.GetPercentile(0.05), one.GetPercentile(0.05)},
+          std::pair{many.GetPercentile(0.5), one.GetPercentile(0.5)},
+          std::pair{many.GetAbsolutePercentile(0.95), one.GetAbsolutePercentile(0.95)}}) {
+      EXPECT_EQ(std::memcmp(&a, &b, sizeof a), 0) << nThreads << " threads: " << a << " " << b;
+    }
+  }
 }
 
 }  // namespace

@@ -2,12 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "base/RadixSort.h"
+#include "base/Shares.h"
 
 namespace {
 
@@ -58,6 +62,38 @@ TEST(RadixSortFloats, SortsAsAComparisonSortDoes) {
       } else {
         EXPECT_EQ(std::memcmp(&v[i], &expected[i], sizeof(float)), 0) << i;
       }
+    }
+  }
+}
+
+// Shares on several threads give the one-thread order: keys of few values (so long runs of
+// equal keys, whose items must keep their order) and all of a digit alike.
+TEST(RadixSortByKey, SharesOnThreadsKeepTheOrder) {
+  struct Item {
+    std::uint32_t nKey;
+    std::uint32_t nPlace;
+  };
+  std::mt19937 rng(6);
+  for (const std::uint32_t nMask : {0x3Fu, 0xFFFFFFFFu, 0x7F000000u}) {
+    std::vector<Item> items(50000);
+    for (std::uint32_t i = 0; i < items.size(); ++i)
+      items[i] = {static_cast<std::uint32_t>(rng()) & nMask, i};
+    std::vector<Item> one(items);
+    std::vector<Item> scratch;
+    const auto key = [](const Item& item) noexcept { return item.nKey; };
+    tolvane::RadixSortByKey(one, scratch, key);
+    for (std::size_t i = 1; i < one.size(); ++i) {
+      ASSERT_TRUE(one[i - 1].nKey < one[i].nKey ||
+                  (one[i - 1].nKey == one[i].nKey && one[i - 1].nPlace < one[i].nPlace))
+          << i;
+    }
+    for (unsigned int nThreads : {2u, 3u, 7u}) {
+      std::vector<Item> many(items);
+      tolvane::RadixSortByKey(many, scratch, key, tolvane::ThreadShares{nThreads, 1000});
+      bool bSame = true;
+      for (std::size_t i = 0; i < many.size(); ++i)
+        bSame = bSame && many[i].nPlace == one[i].nPlace;
+      EXPECT_TRUE(bSame) << nThreads << " threads, mask " << nMask;
     }
   }
 }
