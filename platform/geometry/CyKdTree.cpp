@@ -38,6 +38,23 @@ using Box = std::array<Interval, 3>;
 // Points above which a subtree's two halves are built by two threads.
 constexpr unsigned int c_nParallelFrom = 1u << 16;
 
+// Widens range by v the way a scan in order does: only by a value that compares beyond it, so
+// the first of equal values stays and a NaN changes nothing (nor does anything change a NaN).
+inline void Widen(Interval& range, float v) noexcept {
+  if (v < range.low) range.low = v;
+  if (v > range.high) range.high = v;
+}
+
+// The range a share of a scan starts from: its first value for the first share (as the scan
+// does), for a later share an empty range that its first value other than NaN widens.
+inline Interval StartOfShare(bool bFirstShare, float v) noexcept {
+  if (bFirstShare) return {v, v};
+  return {std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity()};
+}
+
+// Points from which a scan of their ranges is shared among threads.
+constexpr unsigned int c_nScanSharedFrom = 1u << 18;
+
 // Builds the tree nanoflann builds (its sliding-midpoint split, step by step: the same
 // comparisons, the same swaps, the same ties), whatever the number of threads. The points are moved
 // along with their indices, so that every pass reads them in sequence and they end in leaf order.
@@ -66,7 +83,7 @@ class Builder {
     unsigned int nIndex = 0;
     int iAxis = 0;
     float fCut = 0.0f;
-    MiddleSplit(left, right - left, box, nIndex, iAxis, fCut);
+    MiddleSplit(left, right - left, box, nThreads, nIndex, iAxis, fCut);
     Box first = box;
     first[iAxis].high = fCut;
     Box second = box;
@@ -125,22 +142,41 @@ class Builder {
   }
 
   // The smallest and largest coordinate of points first..first+count-1 along each axis d with
-  // abWanted[d], in one pass (NaN coordinates are passed over unless the first one is NaN).
+  // abWanted[d], as one scan in order finds them from the first point (Widen), in one pass
+  // shared among up to nThreads threads for many points: each later share's range, from
+  // StartOfShare, widens the ranges before it, which gives the scan's result.
   void MinMax(unsigned int first, unsigned int count, const std::array<bool, 3>& abWanted,
-              Box& range) const {
+              Box& range, unsigned int nThreads) const {
+    const unsigned int nShares = nThreads > 1 && count >= c_nScanSharedFrom ? 2 : 1;
+    std::array<Box, 2> shares{};
+    tolvane::ForShares(nShares, count, [&](unsigned int s, std::size_t nBegin, std::size_t nEnd) {
+      ScanShare(first + static_cast<unsigned int>(nBegin), static_cast<unsigned int>(nEnd - nBegin),
+                abWanted, s == 0, shares[s]);
+    });
+    range = shares[0];
+    for (unsigned int s = 1; s < nShares; ++s) {
+      for (int d = 0; d < 3; ++d) {
+        if (abWanted[d]) {
+          Widen(range[d], shares[s][d].low);
+          Widen(range[d], shares[s][d].high);
+        }
+      }
+    }
+  }
+
+  // One share of MinMax's scan.
+  void ScanShare(unsigned int first, unsigned int count, const std::array<bool, 3>& abWanted,
+                 bool bFirstShare, Box& range) const {
     const auto scan = [&](auto wantX, auto wantY, auto wantZ) {
       const bool abAxis[3] = {decltype(wantX)::value, decltype(wantY)::value,
                               decltype(wantZ)::value};
       for (int d = 0; d < 3; ++d) {
-        if (abAxis[d]) range[d].low = range[d].high = m_points[first][d];
+        if (abAxis[d]) range[d] = StartOfShare(bFirstShare, m_points[first][d]);
       }
-      for (unsigned int i = 1; i < count; ++i) {
+      for (unsigned int i = bFirstShare ? 1 : 0; i < count; ++i) {
         const CbVector3f& p = m_points[first + i];
         for (int d = 0; d < 3; ++d) {
-          if (!abAxis[d]) continue;
-          const float v = p[d];
-          if (v < range[d].low) range[d].low = v;
-          if (v > range[d].high) range[d].high = v;
+          if (abAxis[d]) Widen(range[d], p[d]);
         }
       }
     };
@@ -178,8 +214,8 @@ class Builder {
   // The split of points first..first+count-1: along the axis of largest spread among those
   // whose side of the box is nearly the longest, at the middle of the box moved onto the
   // points' range; nIndex is where the second child starts.
-  void MiddleSplit(unsigned int first, unsigned int count, const Box& box, unsigned int& nIndex,
-                   int& iAxis, float& fCut) {
+  void MiddleSplit(unsigned int first, unsigned int count, const Box& box, unsigned int nThreads,
+                   unsigned int& nIndex, int& iAxis, float& fCut) {
     const auto c_fEps = static_cast<float>(0.00001);
     float fMaxSpan = box[0].high - box[0].low;
     for (int d = 1; d < 3; ++d) {
@@ -192,7 +228,7 @@ class Builder {
     const bool bAny = abCandidate[0] || abCandidate[1] || abCandidate[2];
     if (!bAny) abCandidate[0] = true;
     Box range{};
-    MinMax(first, count, abCandidate, range);
+    MinMax(first, count, abCandidate, range, nThreads);
     float fMaxSpread = -1;
     iAxis = 0;
     for (int d = 0; d < 3 && bAny; ++d) {
@@ -432,21 +468,30 @@ CyKdTree::CyKdTree(const CbVector3f* pPoints, unsigned int nStride, unsigned int
   const auto* pBytes = reinterpret_cast<const unsigned char*>(pPoints);
   impl.vecPoints.resize(nCount);
   impl.vecAcc.resize(nCount);
-  // The copy, and the box of all points as the root sees it (the first point's coordinates,
-  // widened by every later one that compares beyond them).
-  Box box;
-  const auto point = [&](unsigned int i) -> const CbVector3f& {
-    return *reinterpret_cast<const CbVector3f*>(pBytes + std::size_t{i} * nStride);
+  // The copy, and the box of all points as the root sees it: the first point's coordinates,
+  // widened by every later one (a scan shared as MinMax shares it).
+  const auto point = [&](std::size_t i) -> const CbVector3f& {
+    return *reinterpret_cast<const CbVector3f*>(pBytes + i * nStride);
   };
-  for (int d = 0; d < 3; ++d) box[d].low = box[d].high = point(0)[d];
-  for (unsigned int i = 0; i < nCount; ++i) {
-    const CbVector3f& p = point(i);
-    impl.vecPoints[i] = p;
-    impl.vecAcc[i] = i;
+  const unsigned int nCopyShares = nThreads > 1 && nCount >= c_nScanSharedFrom ? 2 : 1;
+  std::array<Box, 2> shares{};
+  tolvane::ForShares(nCopyShares, nCount,
+                     [&](unsigned int s, std::size_t nBegin, std::size_t nEnd) {
+                       Box& range = shares[s];
+                       for (int d = 0; d < 3; ++d)
+                         range[d] = StartOfShare(s == 0, point(nBegin)[d]);
+                       for (std::size_t i = nBegin; i < nEnd; ++i) {
+                         const CbVector3f& p = point(i);
+                         impl.vecPoints[i] = p;
+                         impl.vecAcc[i] = static_cast<unsigned int>(i);
+                         for (int d = 0; d < 3; ++d) Widen(range[d], p[d]);
+                       }
+                     });
+  Box box = shares[0];
+  for (unsigned int s = 1; s < nCopyShares; ++s) {
     for (int d = 0; d < 3; ++d) {
-      const float v = p[d];
-      if (v < box[d].low) box[d].low = v;
-      if (v > box[d].high) box[d].high = v;
+      Widen(box[d], shares[s][d].low);
+      Widen(box[d], shares[s][d].high);
     }
   }
   Builder builder(impl.vecPoints, impl.vecAcc);

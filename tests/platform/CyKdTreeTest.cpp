@@ -92,6 +92,9 @@ TEST(CyKdTree, BuildsNanoflannsTreeWithAnyNumberOfThreads) {
   std::vector<CbVector3f> scattered(300000);
   for (CbVector3f& p : scattered) p = CbVector3f(u(rng), u(rng), 0.01f * u(rng));
   for (std::size_t i = 0; i < scattered.size(); i += 4001) scattered[i].y = NAN;
+  // The second half of a range scan shared by two threads starts on a NaN, then the smallest x.
+  scattered[150000].x = NAN;
+  scattered[150001].x = -60.0f;
   std::vector<CbVector3f> lattice = LatticePoints(200000, 4);
   // Exponentially spaced points: splits at one end, a tree far deeper than balanced.
   std::vector<CbVector3f> skewed;
