@@ -66,15 +66,16 @@ TEST(RadixSortFloats, SortsAsAComparisonSortDoes) {
   }
 }
 
-// Shares on several threads give the one-thread order: keys of few values (so long runs of
-// equal keys, whose items must keep their order) and all of a digit alike.
+// The order is by key and stable, and shares on several threads give the same: keys of few
+// values (long runs of equal keys, whose items must keep their order), keys all of one top
+// digit or of a few large runs or of many small ones, and digits every key shares.
 TEST(RadixSortByKey, SharesOnThreadsKeepTheOrder) {
   struct Item {
     std::uint32_t nKey;
     std::uint32_t nPlace;
   };
   std::mt19937 rng(6);
-  for (const std::uint32_t nMask : {0x3Fu, 0xFFFFFFFFu, 0x7F000000u}) {
+  for (const std::uint32_t nMask : {0x3Fu, 0xFFFFFFFFu, 0x7F000000u, 0x003FF800u, 0x00C00FFFu}) {
     std::vector<Item> items(50000);
     for (std::uint32_t i = 0; i < items.size(); ++i)
       items[i] = {static_cast<std::uint32_t>(rng()) & nMask, i};
