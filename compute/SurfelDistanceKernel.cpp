@@ -89,10 +89,10 @@ void VisitingOrder(const KaTAttributeAccessor<const CbVector3f>& pos, unsigned i
   // share of the surfels, then places them after those of the same cell in earlier shares.
   const std::size_t nKeys = std::size_t{1} << (3 * nBits);
   std::vector<std::uint32_t> keys(n);
-  std::vector<std::vector<unsigned int>> counts(nThreads);
+  // Allocated here: a share may not throw.
+  std::vector<std::vector<unsigned int>> counts(nThreads, std::vector<unsigned int>(nKeys, 0u));
   ForShares(nThreads, n, [&](unsigned int t, std::size_t begin, std::size_t end) {
     std::vector<unsigned int>& count = counts[t];
-    count.assign(nKeys, 0u);
     for (auto i = static_cast<unsigned int>(begin); i < end; ++i) {
       const CbVector3f& p = pos[i];
       const std::uint32_t key = SpreadBits(Cell((p.x - lo[0]) * scale, nCells)) |

@@ -6,9 +6,12 @@
 #include <utility>
 #include <vector>
 
+#include "base/Shares.h"
+
 namespace tolvane {
 
-/// Runs work on the calling thread alone: RadixSortByKey's default, which starts no thread.
+/// Runs work on the calling thread alone: RadixSortByKey's default, which starts no thread (so
+/// code that sorts with it instantiates no thread code).
 struct OneThread {
   [[nodiscard]] unsigned int Shares(std::size_t /*n*/) const noexcept { return 1; }
   template <class Share>
@@ -27,11 +30,11 @@ struct OneThread {
 /// sorts by that float. scratch is working storage, resized as needed; its content is not
 /// kept. No state; any thread.
 ///
-/// runner.Shares(n) tells into how many contiguous shares the items are cut, and
-/// runner.Run(nShares, n, share) runs share(k, begin, end) for each (see ThreadShares for
+/// runner.Shares(n) tells into how many contiguous shares the items are cut (at ShareBegin),
+/// and runner.Run(nShares, n, share) runs share(k, begin, end) for each (see ThreadShares for
 /// threads): each share counts and moves its own items, after those of the same top bits in
 /// earlier shares, then sorts the runs that start in its share, so the order is the same.
-/// keyOf must not throw.
+/// Neither keyOf nor copying an item may throw.
 template <class T, class KeyOf, class Runner = OneThread>
 void RadixSortByKey(std::vector<T>& items, std::vector<T>& scratch, KeyOf keyOf,
                     const Runner& runner = Runner()) {
@@ -88,13 +91,27 @@ void RadixSortByKey(std::vector<T>& items, std::vector<T>& scratch, KeyOf keyOf,
 
   // Each run by its low 22 bits, ending in items, through a buffer of the share's own (or
   // scratch, when the runs lie in items): the runs that start in a share are that share's.
-  runner.Run(nShares, n, [&, pRuns](unsigned int, std::size_t nBegin, std::size_t nEnd) {
-    std::vector<std::size_t> low(2 * c_nLow);
-    std::vector<T> buffer;
-    for (std::size_t b = 0; b < c_nTop; ++b) {
+  // Everything a share needs is allocated here, before any share runs.
+  const auto firstRunOf = [&](unsigned int s) {
+    return static_cast<std::size_t>(
+        std::lower_bound(runStart.begin(), runStart.end() - 1, ShareBegin(n, nShares, s)) -
+        runStart.begin());
+  };
+  std::vector<std::size_t> lows(std::size_t{nShares} * 2 * c_nLow);
+  std::vector<std::vector<T>> buffers(pRuns == items.data() ? 0 : nShares);
+  for (unsigned int s = 0; s < buffers.size(); ++s) {
+    std::size_t nLongest = 0;
+    for (std::size_t b = firstRunOf(s); b < firstRunOf(s + 1); ++b) {
+      nLongest = std::max(nLongest, runStart[b + 1] - runStart[b]);
+    }
+    buffers[s].resize(nLongest);
+  }
+  runner.Run(nShares, n, [&, pRuns](unsigned int s, std::size_t, std::size_t) {
+    std::size_t* const pLow = lows.data() + std::size_t{s} * 2 * c_nLow;
+    for (std::size_t b = firstRunOf(s); b < firstRunOf(s + 1); ++b) {
       const std::size_t nFirst = runStart[b];
       const std::size_t nRun = runStart[b + 1] - nFirst;
-      if (nFirst < nBegin || nFirst >= nEnd || nRun == 0) continue;
+      if (nRun == 0) continue;
       const T* pFrom = pRuns + nFirst;
       T* const pFinal = items.data() + nFirst;
       if (nRun < c_nSmall) {
@@ -102,21 +119,17 @@ void RadixSortByKey(std::vector<T>& items, std::vector<T>& scratch, KeyOf keyOf,
         std::stable_sort(pFinal, pFinal + nRun, byKey);
         continue;
       }
-      T* pBuffer = scratch.data() + nFirst;
-      if (pRuns != items.data()) {
-        if (buffer.size() < nRun) buffer.resize(nRun);
-        pBuffer = buffer.data();
-      }
-      std::fill(low.begin(), low.end(), 0);
+      T* const pBuffer = buffers.empty() ? scratch.data() + nFirst : buffers[s].data();
+      std::fill_n(pLow, 2 * c_nLow, 0);
       for (std::size_t k = 0; k < nRun; ++k) {
         const std::uint32_t nKey = keyOf(pFrom[k]);
-        ++low[nKey & (c_nLow - 1)];
-        ++low[c_nLow + ((nKey >> c_nLowBits) & (c_nLow - 1))];
+        ++pLow[nKey & (c_nLow - 1)];
+        ++pLow[c_nLow + ((nKey >> c_nLowBits) & (c_nLow - 1))];
       }
       // Digit 0 into the buffer, digit 1 from there into items; a digit that all keys of the
       // run share moves nothing.
       for (int d = 0; d < 2; ++d) {
-        std::size_t* const pCount = low.data() + static_cast<std::size_t>(d) * c_nLow;
+        std::size_t* const pCount = pLow + static_cast<std::size_t>(d) * c_nLow;
         const int nShift = d * c_nLowBits;
         T* const pTo = d == 0 || pFrom == pFinal ? pBuffer : pFinal;
         if (pCount[(keyOf(pFrom[0]) >> nShift) & (c_nLow - 1)] == nRun) continue;

@@ -10,7 +10,7 @@ namespace tolvane {
 /// Joins the threads it is given when it goes out of scope, also when the scope is left by an
 /// exception, so that no thread outlives the data it works on.
 struct ThreadJoiner {
-  std::vector<std::thread>& threads;
+  explicit ThreadJoiner(std::vector<std::thread>& toJoin) noexcept : threads(toJoin) {}
   ThreadJoiner(const ThreadJoiner&) = delete;
   ThreadJoiner& operator=(const ThreadJoiner&) = delete;
   ~ThreadJoiner() {
@@ -18,6 +18,7 @@ struct ThreadJoiner {
       if (t.joinable()) t.join();
     }
   }
+  std::vector<std::thread>& threads;
 };
 
 /// The first item of share k when n items are cut into nShares contiguous shares of sizes that
@@ -38,9 +39,11 @@ void ForShares(unsigned int nShares, std::size_t n, const Share& share) {
     share(0u, std::size_t{0}, n);
     return;
   }
+  // Both reserved before any thread starts, so that nothing after that can fail.
   std::vector<std::thread> threads;
   threads.reserve(nShares - 1);
   std::vector<unsigned int> left;
+  left.reserve(nShares - 1);
   const ThreadJoiner joiner{threads};
   for (unsigned int k = 1; k < nShares; ++k) {
     try {
@@ -53,15 +56,17 @@ void ForShares(unsigned int nShares, std::size_t n, const Share& share) {
   for (unsigned int k : left) share(k, ShareBegin(n, nShares, k), ShareBegin(n, nShares, k + 1));
 }
 
-/// Runs work on up to nThreads threads, one contiguous share each, none smaller than nSmallest
-/// items (the runner RadixSortByKey takes).
+/// Runs work on up to nThreads threads (0 counts as 1), one contiguous share each, none smaller
+/// than nSmallest items (the runner RadixSortByKey takes).
 struct ThreadShares {
   unsigned int nThreads = 1;
   std::size_t nSmallest = std::size_t{1} << 16;
 
+  /// At least 1.
   [[nodiscard]] unsigned int Shares(std::size_t n) const noexcept {
     const std::size_t nMost = n / (nSmallest == 0 ? 1 : nSmallest);
-    return static_cast<unsigned int>(nThreads < nMost ? nThreads : (nMost == 0 ? 1 : nMost));
+    const std::size_t nShares = nThreads < nMost ? nThreads : nMost;
+    return nShares == 0 ? 1u : static_cast<unsigned int>(nShares);
   }
   template <class Share>
   void Run(unsigned int nShares, std::size_t n, const Share& share) const {

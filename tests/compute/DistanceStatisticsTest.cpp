@@ -129,7 +129,7 @@ TEST(DistanceStatistics, ThreadsGiveTheSameFigures) {
     v = k == 0 ? c_fMarker : k == 1 ? std::numeric_limits<float>::quiet_NaN() : g(rng);
   }
   const DistanceStatistics one(d);
-  for (unsigned int nThreads : {2u, 3u, 8u}) {
+  for (unsigned int nThreads : {0u, 2u, 3u, 8u}) {
     const DistanceStatistics many(d, nThreads);
     EXPECT_EQ(many.GetNrWithDistance(), one.GetNrWithDistance());
     for (const auto& [a, b] :
