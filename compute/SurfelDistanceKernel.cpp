@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "base/CbVector3f.h"
+#include "base/FillableArray.h"
 #include "base/Shares.h"
 #include "container/KaCNormalCodec.h"
 #include "container/KaCSurfelCollectionCCT.h"
@@ -49,7 +50,7 @@ std::uint32_t Cell(float t, std::uint32_t nCells) noexcept {
 // The bounding box, the cells and the sort are shared among nThreads threads; the order does not
 // depend on their number.
 void VisitingOrder(const KaTAttributeAccessor<const CbVector3f>& pos, unsigned int n,
-                   unsigned int nThreads, std::vector<unsigned int>& order) {
+                   unsigned int nThreads, FillableArray<unsigned int>& order) {
   // Each share's box, then the shares' boxes in share order: a bound equal in value (0 and -0)
   // keeps the first one met, as one pass would.
   std::vector<std::array<float, 6>> boxes(nThreads);
@@ -88,7 +89,7 @@ void VisitingOrder(const KaTAttributeAccessor<const CbVector3f>& pos, unsigned i
   // A counting sort by cell, stable, shared among the threads: each counts the cells of its
   // share of the surfels, then places them after those of the same cell in earlier shares.
   const std::size_t nKeys = std::size_t{1} << (3 * nBits);
-  std::vector<std::uint32_t> keys(n);
+  FillableArray<std::uint32_t> keys(n);
   // Allocated here: a share may not throw.
   std::vector<std::vector<unsigned int>> counts(nThreads, std::vector<unsigned int>(nKeys, 0u));
   ForShares(nThreads, n, [&](unsigned int t, std::size_t begin, std::size_t end) {
@@ -98,7 +99,7 @@ void VisitingOrder(const KaTAttributeAccessor<const CbVector3f>& pos, unsigned i
       const std::uint32_t key = SpreadBits(Cell((p.x - lo[0]) * scale, nCells)) |
                                 (SpreadBits(Cell((p.y - lo[1]) * scale, nCells)) << 1) |
                                 (SpreadBits(Cell((p.z - lo[2]) * scale, nCells)) << 2);
-      keys[i] = key;
+      keys.Fill(i, key);
       ++count[key];
     }
   });
@@ -111,10 +112,10 @@ void VisitingOrder(const KaTAttributeAccessor<const CbVector3f>& pos, unsigned i
       nPlaced += nCount;
     }
   }
-  order.resize(n);
+  order = FillableArray<unsigned int>(n);
   ForShares(nThreads, n, [&](unsigned int t, std::size_t begin, std::size_t end) {
     std::vector<unsigned int>& next = counts[t];
-    for (auto i = static_cast<unsigned int>(begin); i < end; ++i) order[next[keys[i]]++] = i;
+    for (auto i = static_cast<unsigned int>(begin); i < end; ++i) order.Fill(next[keys[i]]++, i);
   });
 }
 
@@ -231,9 +232,9 @@ void ComputeSurfelDistances(const KaCSurfelCollectionCCT& reference,
   // result.
   const unsigned int nChunks = (nMoving + c_nChunk - 1) / c_nChunk;
   nThreads = std::max(1u, std::min(nThreads, nChunks));
-  std::vector<unsigned int> vecOrder;
-  VisitingOrder(v.movPos, nMoving, nThreads, vecOrder);
-  v.pOrder = vecOrder.data();
+  FillableArray<unsigned int> order;
+  VisitingOrder(v.movPos, nMoving, nThreads, order);
+  v.pOrder = order.data();
   if (nThreads == 1 && pProgress == nullptr) {
     CyKdTreeInterface query(tree, false);
     MeasureVisits(v, query, 0, nMoving);

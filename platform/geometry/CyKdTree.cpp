@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <limits>
@@ -11,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/FillableArray.h"
 #include "base/Shares.h"
 
 namespace {
@@ -60,7 +62,7 @@ constexpr unsigned int c_nScanSharedFrom = 1u << 18;
 // along with their indices, so that every pass reads them in sequence and they end in leaf order.
 class Builder {
  public:
-  Builder(std::vector<CbVector3f>& points, std::vector<unsigned int>& acc)
+  Builder(tolvane::FillableArray<CbVector3f>& points, tolvane::FillableArray<unsigned int>& acc)
       : m_points(points), m_acc(acc) {}
 
   // Appends the subtree of points left..right-1 to nodes, depth first, with nThreads threads;
@@ -294,8 +296,8 @@ class Builder {
     nLim2 = left;
   }
 
-  std::vector<CbVector3f>& m_points;
-  std::vector<unsigned int>& m_acc;
+  tolvane::FillableArray<CbVector3f>& m_points;
+  tolvane::FillableArray<unsigned int>& m_acc;
 };
 
 // The number of levels of the tree (a leaf alone has 1).
@@ -449,14 +451,14 @@ unsigned int SearchKNearest(const Node* pNodes, std::size_t nDepth, const CbVect
 }  // namespace
 
 // The points are stored in the order of the tree's leaves, so that the points a search visits
-// lie next to each other in memory whatever order the caller's storage has. vecAcc maps a
-// stored position back to the caller's index, vecStored the other way. Read by every query, so
+// lie next to each other in memory whatever order the caller's storage has. aAcc maps a
+// stored position back to the caller's index, aStored the other way. Read by every query, so
 // on cache lines of its own.
 struct alignas(tolvane::c_nCacheLine) CyKdTree::Impl {
   std::vector<Node> vecNodes;
-  std::vector<CbVector3f> vecPoints;
-  std::vector<unsigned int> vecAcc;
-  std::vector<unsigned int> vecStored;
+  tolvane::FillableArray<CbVector3f> aPoints;
+  tolvane::FillableArray<unsigned int> aAcc;
+  tolvane::FillableArray<unsigned int> aStored;
   std::size_t nDepth = 0;
 };
 
@@ -466,8 +468,8 @@ CyKdTree::CyKdTree(const CbVector3f* pPoints, unsigned int nStride, unsigned int
   if (nCount == 0) return;
   Impl& impl = *m_pImpl;
   const auto* pBytes = reinterpret_cast<const unsigned char*>(pPoints);
-  impl.vecPoints.resize(nCount);
-  impl.vecAcc.resize(nCount);
+  impl.aPoints = tolvane::FillableArray<CbVector3f>(nCount);
+  impl.aAcc = tolvane::FillableArray<unsigned int>(nCount);
   // The copy, and the box of all points as the root sees it: the first point's coordinates,
   // widened by every later one (a scan shared as MinMax shares it).
   const auto point = [&](std::size_t i) -> const CbVector3f& {
@@ -482,8 +484,8 @@ CyKdTree::CyKdTree(const CbVector3f* pPoints, unsigned int nStride, unsigned int
                          range[d] = StartOfShare(s == 0, point(nBegin)[d]);
                        for (std::size_t i = nBegin; i < nEnd; ++i) {
                          const CbVector3f& p = point(i);
-                         impl.vecPoints[i] = p;
-                         impl.vecAcc[i] = static_cast<unsigned int>(i);
+                         impl.aPoints.Fill(i, p);
+                         impl.aAcc.Fill(i, static_cast<unsigned int>(i));
                          for (int d = 0; d < 3; ++d) Widen(range[d], p[d]);
                        }
                      });
@@ -494,15 +496,15 @@ CyKdTree::CyKdTree(const CbVector3f* pPoints, unsigned int nStride, unsigned int
       Widen(box[d], shares[s][d].high);
     }
   }
-  Builder builder(impl.vecPoints, impl.vecAcc);
+  Builder builder(impl.aPoints, impl.aAcc);
   impl.vecNodes.reserve(2 * (nCount / (c_nLeafSize / 2) + 1));
   builder.Divide(0, nCount, box, nThreads == 0 ? 1 : nThreads, impl.vecNodes);
   // The inverse of the leaf order, in shares on two threads where there are.
-  impl.vecStored.resize(nCount);
+  impl.aStored = tolvane::FillableArray<unsigned int>(nCount);
   const unsigned int nShares = nThreads > 1 && nCount >= c_nParallelFrom ? 2 : 1;
   tolvane::ForShares(nShares, nCount, [&impl](unsigned int, std::size_t nBegin, std::size_t nEnd) {
     for (std::size_t k = nBegin; k < nEnd; ++k) {
-      impl.vecStored[impl.vecAcc[k]] = static_cast<unsigned int>(k);
+      impl.aStored.Fill(impl.aAcc[k], static_cast<unsigned int>(k));
     }
   });
   impl.nDepth = Depth(impl.vecNodes);
@@ -511,15 +513,15 @@ CyKdTree::CyKdTree(const CbVector3f* pPoints, unsigned int nStride, unsigned int
 CyKdTree::~CyKdTree() = default;
 
 unsigned int CyKdTree::GetNrPoints() const noexcept {
-  return static_cast<unsigned int>(m_pImpl->vecPoints.size());
+  return static_cast<unsigned int>(m_pImpl->aPoints.size());
 }
 
 const CbVector3f& CyKdTree::GetPoint(unsigned int i) const noexcept {
-  return m_pImpl->vecPoints[m_pImpl->vecStored[i]];
+  return m_pImpl->aPoints[m_pImpl->aStored[i]];
 }
 
 const unsigned int* CyKdTree::GetLeafOrder() const noexcept {
-  return m_pImpl->vecAcc.empty() ? nullptr : m_pImpl->vecAcc.data();
+  return m_pImpl->aAcc.empty() ? nullptr : m_pImpl->aAcc.data();
 }
 
 bool CyKdTree::FindNearest(const CbVector3f& q, unsigned int& nIndex, float& fDistance2,
@@ -528,12 +530,12 @@ bool CyKdTree::FindNearest(const CbVector3f& q, unsigned int& nIndex, float& fDi
   if (impl.vecNodes.empty()) return false;
   const float query[3] = {q.x, q.y, q.z};
   unsigned int nStored = 0;
-  if (!SearchNearest(impl.vecNodes.data(), impl.nDepth, impl.vecPoints.data(), query, nStored,
+  if (!SearchNearest(impl.vecNodes.data(), impl.nDepth, impl.aPoints.data(), query, nStored,
                      fDistance2)) {
     return false;
   }
-  nIndex = impl.vecAcc[nStored];
-  if (pPosition != nullptr) *pPosition = impl.vecPoints[nStored];
+  nIndex = impl.aAcc[nStored];
+  if (pPosition != nullptr) *pPosition = impl.aPoints[nStored];
   return true;
 }
 
@@ -542,8 +544,8 @@ unsigned int CyKdTree::FindKNearest(const CbVector3f& q, unsigned int k, unsigne
   const Impl& impl = *m_pImpl;
   if (impl.vecNodes.empty() || k == 0) return 0;
   const float query[3] = {q.x, q.y, q.z};
-  const unsigned int n = SearchKNearest(impl.vecNodes.data(), impl.nDepth, impl.vecPoints.data(),
+  const unsigned int n = SearchKNearest(impl.vecNodes.data(), impl.nDepth, impl.aPoints.data(),
                                         query, k, pIndices, pDistances2);
-  for (unsigned int i = 0; i < n; ++i) pIndices[i] = impl.vecAcc[pIndices[i]];
+  for (unsigned int i = 0; i < n; ++i) pIndices[i] = impl.aAcc[pIndices[i]];
   return n;
 }
