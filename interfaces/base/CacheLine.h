@@ -24,8 +24,9 @@ struct CacheLineAllocator {
   [[nodiscard]] T* allocate(std::size_t n) {
     return static_cast<T*>(::operator new (Rounded(n), std::align_val_t{c_nCacheLine}));
   }
-  void deallocate(T* p, std::size_t n) noexcept {
-    ::operator delete (p, Rounded(n), std::align_val_t{c_nCacheLine});
+  void deallocate(T* p, std::size_t /*n*/) noexcept {
+    // Unsized: clang declares the sized form only with -fsized-deallocation.
+    ::operator delete (p, std::align_val_t{c_nCacheLine});
   }
 
   template <class U>
