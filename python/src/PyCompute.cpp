@@ -99,7 +99,7 @@ py::tuple Distance(const PyCollection& reference, const PyCollection& moving,
                     : d[i];
     }
     fUsed = distance.GetMaxDistance();
-    spStatistics = std::make_unique<tolvane::DistanceStatistics>(d);
+    spStatistics = std::make_unique<tolvane::DistanceStatistics>(d, distance.GetThreadCount());
   });
   return py::make_tuple(values, fUsed, Summary(*spStatistics));
 }
