@@ -63,10 +63,10 @@ const char c_szHelp[] =
     "  --unit NAME               the files' length unit, named in the output; nothing is\n"
     "                            converted (default: mm, the unit of scanner data)\n"
     "  --ascii                   write ASCII PLY (default binary little endian)\n"
-    "  --threads N               threads building the search tree and measuring the\n"
-    "                            distances, and with two or more the two files are read at\n"
-    "                            once (default: one per core); the results do not depend\n"
-    "                            on it\n";
+    "  --threads N               threads building the search tree, measuring the\n"
+    "                            distances and sorting them for the figures, and with two\n"
+    "                            or more the two files are read at once (default: one per\n"
+    "                            core); the results do not depend on it\n";
 
 // The summary lines, each figure with its unit.
 void PrintSummary(std::FILE* out, const DistanceStatistics& st, const std::string& strUnit) {
